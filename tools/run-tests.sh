@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the normal build (unit, end-to-end and benchmark
+# builds), the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the fuzz targets for a few seconds each, and the source format check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+echo "== format check"
+tools/check-format.sh
+
+echo "== build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+
+echo "== tests"
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
+
+echo "== sanitizer build (unit tests)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNORV_SANITIZE=ON \
+    -DNORV_DESKTOP=OFF -DNORV_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" -L unit --timeout 600
+
+echo "== fuzz targets"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DNORV_FUZZ=ON -DNORV_DESKTOP=OFF -DNORV_TESTS=OFF -DNORV_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs"
+ctest --test-dir build-fuzz --output-on-failure -L fuzz --timeout 300
