@@ -36,6 +36,17 @@ std::u16string failureText(HRESULT hr) {
     return com::messageForHResult(hr);
 }
 
+// The error a failed Invoke gives script: the exception information of DISP_E_EXCEPTION
+// when the callee filled it, otherwise the code with the error information's text.
+Value invokeFailure(HRESULT hr, const com::ExcepInfo& excep) {
+    if (hr == com::DISP_E_EXCEPTION && (excep.scode != 0 || !excep.description.isEmpty())) {
+        com::clearErrorInfo();
+        return errorValue(com::failed(excep.scode) ? excep.scode : com::E_FAIL,
+                          excep.description.str());
+    }
+    return errorValue(hr, failureText(hr));
+}
+
 std::u16string textOf(const Value& v) {
     return v.tag == Tag::String16 ? v.text16 : Bstr::fromUtf8(v.text8).str();
 }
@@ -62,6 +73,15 @@ void BridgeConnection::start() {
 }
 
 void BridgeConnection::close() {
+    if (drain_) {
+        g_source_remove(drain_);
+        drain_ = 0;
+    }
+    if (flush_) {
+        g_source_remove(flush_);
+        flush_ = 0;
+    }
+    releases_.clear();
     if (source_) {
         g_source_destroy(source_);
         g_source_unref(source_);
@@ -96,29 +116,36 @@ gboolean BridgeConnection::onReadable(gint, GIOCondition, gpointer self) {
 void BridgeConnection::send(const rpc::Message& message) {
     if (channel_.isOpen() && !channel_.send(message))
         channel_.close();
+    flushReleases();
 }
 
-void BridgeConnection::handleBuffered() {
-    while (channel_.isOpen()) {
+bool BridgeConnection::handleBuffered() {
+    while (!broken_) {
         rpc::Message message;
         auto status = channel_.next(message);
         if (status == rpc::FrameReader::Status::NeedMore)
-            return;
+            return false;
         if (status == rpc::FrameReader::Status::Malformed) {
             g_warning("norv-bridge: malformed message from the web process; disconnecting");
+            broken_ = true;
             close();
-            return;
+            return false;
         }
         switch (message.kind) {
         case Kind::Reply: {
             auto it = pending_.find(message.id);
             if (it == pending_.end() || it->second) {
                 g_warning("norv-bridge: unexpected reply from the web process; disconnecting");
+                broken_ = true;
                 close();
-                return;
+                return false;
             }
             it->second = std::move(message);
-            break;
+            // Its caller converts the reply's values before anything later on the wire
+            // (a release, say) is looked at; the rest waits for a drain.
+            if (channel_.hasBuffered())
+                scheduleDrain();
+            return true;
         }
         case Kind::Request:
             handleRequest(message);
@@ -128,6 +155,22 @@ void BridgeConnection::handleBuffered() {
             break;
         }
     }
+    return false;
+}
+
+void BridgeConnection::scheduleDrain() {
+    if (drain_ || broken_)
+        return;
+    drain_ = g_idle_add_full(
+        G_PRIORITY_HIGH,
+        [](gpointer self) -> gboolean {
+            auto* c = static_cast<BridgeConnection*>(self);
+            auto keep = c->shared_from_this();
+            c->drain_ = 0;
+            c->handleBuffered();
+            return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
 }
 
 std::optional<rpc::Message> BridgeConnection::call(Op op, std::vector<Value> values) {
@@ -144,7 +187,9 @@ std::optional<rpc::Message> BridgeConnection::call(Op op, std::vector<Value> val
             pending_.erase(it);
             return reply;
         }
-        if (!channel_.isOpen()) {
+        if (handleBuffered())
+            continue;
+        if (!channel_.isOpen() || broken_) {
             pending_.erase(id);
             return std::nullopt;
         }
@@ -251,11 +296,33 @@ void BridgeConnection::wrapperGone(ScriptObject* wrapper, std::uint32_t id,
     auto it = wrappers_.find(id);
     if (it != wrappers_.end() && it->second == wrapper)
         wrappers_.erase(it);
-    if (isCurrent(generation) && count > 0)
-        send({Kind::Notice,
-              0,
-              static_cast<std::uint8_t>(Op::ReleaseScript),
-              {Value::scriptObject(id), Value::fromI4(static_cast<std::int32_t>(count))}});
+    if (!isCurrent(generation) || count == 0)
+        return;
+    // Sent only after the message being built (a reply may still name this object):
+    // a release overtaking it would let the page forget the object too early.
+    releases_.push_back(Value::scriptObject(id));
+    releases_.push_back(Value::fromI4(static_cast<std::int32_t>(count)));
+    if (!flush_) {
+        flush_ = g_idle_add(
+            [](gpointer self) -> gboolean {
+                auto* c = static_cast<BridgeConnection*>(self);
+                c->flush_ = 0;
+                c->flushReleases();
+                return G_SOURCE_REMOVE;
+            },
+            this);
+    }
+}
+
+void BridgeConnection::flushReleases() {
+    if (releases_.empty())
+        return;
+    std::vector<Value> values = std::move(releases_);
+    releases_.clear();
+    if (channel_.isOpen() &&
+        !channel_.send(
+            {Kind::Notice, 0, static_cast<std::uint8_t>(Op::ReleaseScript), std::move(values)}))
+        channel_.close();
 }
 
 // ---- Calls from the page ---------------------------------------------------------------
@@ -353,12 +420,13 @@ bool memberHead(const std::vector<Value>& args, std::size_t minimum) {
 } // namespace
 
 void BridgeConnection::onGet(const std::vector<Value>& args, rpc::Message& reply) {
-    Native* n = memberHead(args, 2) && args.size() == 2 ? native(args[0]) : nullptr;
+    if (!memberHead(args, 2) || args.size() != 2) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    Native* n = native(args[0]);
     if (!n) {
-        reply.values = {errorValue(args.empty() || args[0].tag != Tag::NativeObject
-                                       ? com::E_INVALIDARG
-                                       : RPC_E_DISCONNECTED,
-                                   disconnectedText)};
+        reply.values = {errorValue(RPC_E_DISCONNECTED, disconnectedText)};
         return;
     }
     ComPtr<com::IDispatch> object = n->object; // the table may change during the call
@@ -385,26 +453,22 @@ void BridgeConnection::onGet(const std::vector<Value>& args, rpc::Message& reply
         com::clearErrorInfo();
         return; // a method: no value
     }
-    if (hr == com::DISP_E_EXCEPTION) {
-        com::clearErrorInfo();
-        reply.values = {errorValue(com::failed(excep.scode) ? excep.scode : com::E_FAIL,
-                                   excep.description.str())};
-        return;
-    }
     if (com::failed(hr)) {
-        reply.values = {errorValue(hr, failureText(hr))};
+        reply.values = {invokeFailure(hr, excep)};
         return;
     }
     reply.values = {toWire(result)};
 }
 
 void BridgeConnection::onPut(const std::vector<Value>& args, rpc::Message& reply) {
-    Native* n = memberHead(args, 3) && args.size() == 3 ? native(args[0]) : nullptr;
+    if (!memberHead(args, 3) || args.size() != 3) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    Native* n = native(args[0]);
     Variant value;
-    Value error = errorValue(com::E_INVALIDARG);
+    Value error = errorValue(RPC_E_DISCONNECTED, disconnectedText);
     if (!n || !fromWire(args[2], value, error)) {
-        if (!n && args.size() >= 1 && args[0].tag == Tag::NativeObject)
-            error = errorValue(RPC_E_DISCONNECTED, disconnectedText);
         reply.values = {error};
         return;
     }
@@ -430,22 +494,18 @@ void BridgeConnection::onPut(const std::vector<Value>& args, rpc::Message& reply
         hr = object->Invoke(id, com::IID_NULL, com::LOCALE_USER_DEFAULT, com::DISPATCH_PROPERTYPUT,
                             params, nullptr, &excep, &argErr);
     }
-    if (hr == com::DISP_E_EXCEPTION) {
-        com::clearErrorInfo();
-        reply.values = {errorValue(com::failed(excep.scode) ? excep.scode : com::E_FAIL,
-                                   excep.description.str())};
-    } else if (com::failed(hr)) {
-        reply.values = {errorValue(hr, failureText(hr))};
-    }
+    if (com::failed(hr))
+        reply.values = {invokeFailure(hr, excep)};
 }
 
 void BridgeConnection::onCall(const std::vector<Value>& args, rpc::Message& reply) {
-    Native* n = memberHead(args, 2) ? native(args[0]) : nullptr;
+    if (!memberHead(args, 2)) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    Native* n = native(args[0]);
     if (!n) {
-        reply.values = {errorValue(args.empty() || args[0].tag != Tag::NativeObject
-                                       ? com::E_INVALIDARG
-                                       : RPC_E_DISCONNECTED,
-                                   disconnectedText)};
+        reply.values = {errorValue(RPC_E_DISCONNECTED, disconnectedText)};
         return;
     }
     ComPtr<com::IDispatch> object = n->object;
@@ -473,19 +533,19 @@ void BridgeConnection::onCall(const std::vector<Value>& args, rpc::Message& repl
     hr = object->Invoke(id, com::IID_NULL, com::LOCALE_USER_DEFAULT,
                         com::DISPATCH_METHOD | com::DISPATCH_PROPERTYGET, params, &result, &excep,
                         &argErr);
-    if (hr == com::DISP_E_EXCEPTION) {
-        com::clearErrorInfo();
-        reply.values = {errorValue(com::failed(excep.scode) ? excep.scode : com::E_FAIL,
-                                   excep.description.str())};
-    } else if (com::failed(hr)) {
-        reply.values = {errorValue(hr, failureText(hr))};
-    } else {
+    if (com::failed(hr))
+        reply.values = {invokeFailure(hr, excep)};
+    else {
         reply.values = {toWire(result)};
     }
 }
 
 void BridgeConnection::onHas(const std::vector<Value>& args, rpc::Message& reply) {
-    Native* n = memberHead(args, 2) && args.size() == 2 ? native(args[0]) : nullptr;
+    if (!memberHead(args, 2) || args.size() != 2) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    Native* n = native(args[0]);
     if (!n) {
         reply.values = {errorValue(RPC_E_DISCONNECTED, disconnectedText)};
         return;

@@ -82,7 +82,10 @@ public:
 private:
     std::optional<rpc::Message> call(rpc::Op op, std::vector<rpc::Value> values);
     void send(const rpc::Message& message);
-    void handleBuffered();
+    void flushReleases();
+    // Handles the messages read so far; stops right after filing a reply (true).
+    bool handleBuffered();
+    void scheduleDrain();
     void handleRequest(rpc::Message& message);
     void handleNotice(const rpc::Message& message);
     static gboolean onReadable(gint fd, GIOCondition condition, gpointer self);
@@ -123,6 +126,10 @@ private:
     std::unordered_map<com::IUnknown*, std::uint32_t> nativeIds_;
     std::uint32_t lastNative_ = 0;
     std::unordered_map<std::uint32_t, ScriptObject*> wrappers_; // not owned
+    std::vector<rpc::Value> releases_; // script objects let go, not yet told to the page
+    guint flush_ = 0;
+    guint drain_ = 0;
+    bool broken_ = false; // the page broke the protocol
 };
 
 } // namespace norv::web

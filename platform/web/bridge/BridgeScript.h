@@ -23,7 +23,7 @@ const mapDelete = uncurry(Map.prototype.delete);
 const reflectGet = Reflect.get, reflectSet = Reflect.set, reflectHas = Reflect.has;
 const reflectApply = Reflect.apply;
 const ErrorCtor = Error, ProxyCtor = Proxy, MapCtor = Map, WeakMapCtor = WeakMap;
-const ErrorEventCtor = ErrorEvent, queue = queueMicrotask;
+const ErrorEventCtor = ErrorEvent, later = setTimeout;
 const E_FAIL = -2147467259, E_INVALIDARG = -2147024809;
 const DISP_E_MEMBERNOTFOUND = -2147352573, DISP_E_TYPEMISMATCH = -2147352571;
 const DISP_E_EXCEPTION = -2147352567;
@@ -136,11 +136,43 @@ function setPath(path, v) {
             cur = next;
         }
         cur[parts[parts.length - 1]] = v;
+        if (parts.length >= 3 && parts[0] === "window")
+            remember(parts[1], parts.join("."), v);
         return 0;
     } catch (e) {
         failWith(e);
         return DISP_E_EXCEPTION;
     }
+}
+// A page that puts its own object in place of one the bridge filled (window.tavi = {...})
+// keeps it and gets the bridge's values set on it: the bridge remembers what it set
+// below each window property and sets it again on a replacement.
+const remembered = new MapCtor(); // window property -> Map(path -> value)
+const defineProperty = Object.defineProperty;
+function remember(name, path, v) {
+    let paths = mapGet(remembered, name);
+    if (paths === undefined) {
+        paths = new MapCtor();
+        mapSet(remembered, name, paths);
+        let current = globalThis[name];
+        try {
+            defineProperty(globalThis, name, {
+                configurable: true,
+                enumerable: true,
+                get() { return current; },
+                set(replacement) {
+                    current = replacement;
+                    if (replacement !== null &&
+                        (typeof replacement === "object" || typeof replacement === "function")) {
+                        for (const [p, value] of paths)
+                            setPath(p, value);
+                    }
+                },
+            });
+        } catch (e) {
+        }
+    }
+    mapSet(paths, path, v);
 }
 function get(o, k) {
     try { return o[k]; } catch (e) { return failWith(e); }
@@ -172,11 +204,12 @@ globalThis.addEventListener("error", function (e) {
         return;
     const url = String(e.filename || ""), message = String(e.message || "");
     const line = e.lineno | 0, column = e.colno | 0;
-    // Report after the page's own handlers had their chance to prevent it.
-    queue(function () {
+    // Report once every handler of the page had its chance to prevent it (microtasks
+    // would run between the listeners).
+    later(function () {
         if (!e.defaultPrevented)
             nat(5, 0, "", url, message, line, 0, column);
-    });
+    }, 0);
 });
 return [make, classify, forget, setPath, get, put, call, has];
 }))JS";

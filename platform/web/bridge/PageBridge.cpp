@@ -67,6 +67,8 @@ PageBridge::~PageBridge() {
     disconnect();
     if (flush_)
         g_source_remove(flush_);
+    if (drain_)
+        g_source_remove(drain_);
 }
 
 void PageBridge::windowObjectCleared(WebKitFrame* frame, WebKitScriptWorld* world) {
@@ -83,6 +85,7 @@ void PageBridge::windowObjectCleared(WebKitFrame* frame, WebKitScriptWorld* worl
 
 bool PageBridge::connect() {
     disconnect();
+    broken_ = false;
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         return false;
@@ -214,32 +217,54 @@ std::optional<rpc::Message> PageBridge::call(Op op, std::vector<Value> values) {
         if (it != pending_.end() && it->second) {
             rpc::Message reply = std::move(*it->second);
             pending_.erase(it);
+            if (channel_->hasBuffered())
+                scheduleDrain();
             return reply;
         }
-        if (!channel_->isOpen()) {
+        // While waiting, serve only the socket: the UI's nested calls are handled here.
+        if (handleBuffered())
+            continue;
+        if (!channel_->isOpen() || broken_) {
             pending_.erase(id);
             return std::nullopt;
         }
-        // While waiting, serve only the socket: the UI's nested calls are handled here.
         channel_->waitReadable(-1);
         channel_->receiveAvailable();
-        handleBuffered();
     }
 }
 
 bool PageBridge::handleBuffered() {
-    while (channel_) {
+    while (channel_ && !broken_) {
         rpc::Message message;
         auto status = channel_->next(message);
         if (status == rpc::FrameReader::Status::NeedMore)
-            break;
+            return false;
         if (status == rpc::FrameReader::Status::Malformed) {
+            broken_ = true;
             disconnect();
             return false;
         }
+        const bool isReply = message.kind == Kind::Reply;
         handle(message);
+        // Its caller converts the reply's values before anything later on the wire (a
+        // release, say) is looked at.
+        if (isReply)
+            return true;
     }
-    return channel_ && channel_->isOpen();
+    return false;
+}
+
+void PageBridge::scheduleDrain() {
+    if (!drain_)
+        drain_ = g_idle_add_full(G_PRIORITY_HIGH, &PageBridge::onDrain, this, nullptr);
+}
+
+gboolean PageBridge::onDrain(gpointer self) {
+    auto* bridge = static_cast<PageBridge*>(self);
+    bridge->drain_ = 0;
+    while (bridge->handleBuffered()) {
+    }
+    return G_SOURCE_REMOVE;
 }
 
 void PageBridge::handle(rpc::Message& message) {
@@ -247,7 +272,8 @@ void PageBridge::handle(rpc::Message& message) {
     case Kind::Reply: {
         auto it = pending_.find(message.id);
         if (it == pending_.end() || it->second) {
-            disconnect(); // a reply nobody asked for: the peer is confused
+            broken_ = true; // a reply nobody asked for: the peer is confused
+            disconnect();
             return;
         }
         it->second = std::move(message);
@@ -265,7 +291,9 @@ void PageBridge::handle(rpc::Message& message) {
 gboolean PageBridge::onReadable(gint, GIOCondition, gpointer self) {
     auto* bridge = static_cast<PageBridge*>(self);
     bridge->channel_->receiveAvailable();
-    if (!bridge->handleBuffered() || !bridge->channel_->isOpen()) {
+    while (bridge->handleBuffered()) {
+    }
+    if (bridge->broken_ || !bridge->channel_->isOpen()) {
         bridge->watch_ = 0;
         bridge->disconnect();
         return G_SOURCE_REMOVE;

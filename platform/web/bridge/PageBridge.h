@@ -53,8 +53,10 @@ private:
     // RPC
     std::optional<rpc::Message> call(rpc::Op op, std::vector<rpc::Value> values);
     void send(rpc::Message message);
-    // Handles the messages read so far. False when the connection broke.
+    // Handles the messages read so far; stops right after filing a reply (true).
     bool handleBuffered();
+    void scheduleDrain();
+    static gboolean onDrain(gpointer self);
     void handle(rpc::Message& message);
     void handleRequest(rpc::Message& message);
     void handleNotice(const rpc::Message& message);
@@ -80,6 +82,8 @@ private:
     std::unique_ptr<rpc::Channel> channel_;
     guint watch_ = 0;
     guint flush_ = 0;
+    guint drain_ = 0;
+    bool broken_ = false; // the UI broke the protocol: stop listening
     std::uint32_t nextCallId_ = 1;
     std::map<std::uint32_t, std::optional<rpc::Message>> pending_;
 

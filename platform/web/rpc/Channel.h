@@ -35,6 +35,8 @@ public:
     // The next complete message read so far. Malformed means the peer cannot be trusted
     // any more; the caller closes the channel.
     FrameReader::Status next(Message& out) { return reader_.next(out); }
+    // Bytes read but not yet taken as messages.
+    bool hasBuffered() const { return reader_.buffered() > 0; }
 
     // Waits until data arrives or the peer hangs up; timeoutMs < 0 waits for ever.
     // False on time-out.

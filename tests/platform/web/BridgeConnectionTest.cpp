@@ -1,0 +1,174 @@
+// The UI side of the bridge against a scripted fake page on a socket pair: the web
+// process is not trusted, so every malformed or mismatched message must be refused
+// without harm, and the native objects it held released.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/web/BridgeConnection.h"
+#include "tests/platform/web/TestObject.h"
+
+using namespace norv::com;
+using namespace norv::web;
+using namespace norv::web::rpc;
+using norv::test::TestObject;
+
+namespace {
+
+struct Host final : BridgeConnection::Host {
+    std::function<void()> onReady;
+    void documentReady(const Bstr&) override {
+        if (onReady)
+            onReady();
+    }
+    bool scriptError(const ScriptError&) override { return true; }
+};
+
+// The fake page: blocking reads and writes on its end.
+struct FakePage {
+    explicit FakePage(int fd) : channel(fd) {}
+    Message read() {
+        Message m;
+        for (;;) {
+            auto status = channel.next(m);
+            if (status == FrameReader::Status::Message)
+                return m;
+            if (status == FrameReader::Status::Malformed || !channel.waitReadable(10000) ||
+                !channel.receiveAvailable()) {
+                ADD_FAILURE() << "the page's socket failed";
+                return {};
+            }
+        }
+    }
+    Message request(std::uint32_t id, Op op, std::vector<Value> values) {
+        channel.send({Kind::Request, id, static_cast<std::uint8_t>(op), std::move(values)});
+        return read();
+    }
+    bool sawEnd() {
+        Message m;
+        while (channel.waitReadable(10000) && channel.receiveAvailable()) {
+        }
+        return !channel.isOpen();
+    }
+    Channel channel;
+};
+
+bool pumpUntil(const std::function<bool()>& cond) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!cond() && std::chrono::steady_clock::now() < end)
+        g_main_context_iteration(nullptr, FALSE);
+    return cond();
+}
+
+std::int32_t errorOf(const Message& reply) {
+    return reply.values.size() == 1 && reply.values[0].tag == Tag::Error ? reply.values[0].i4 : 0;
+}
+
+} // namespace
+
+TEST(BridgeConnectionTest, ServesThePageAndRefusesWhatIsMalformed) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    TestObject::live = 0;
+    Host host;
+    auto connection = std::make_shared<BridgeConnection>(fds[0], &host);
+    {
+        auto object = makeObject<TestObject>();
+        object->property(u"value", Variant::fromI4(41));
+        host.onReady = [&, object] {
+            EXPECT_EQ(connection->setPath(u"window.tavi.host", Variant::fromDispatch(object.get())),
+                      S_OK);
+        };
+    }
+    connection->start();
+
+    bool done = false;
+    std::thread page([&] {
+        FakePage p(fds[1]);
+        Message hello = p.read();
+        EXPECT_EQ(hello.kind, Kind::Notice);
+        EXPECT_EQ(hello.op, static_cast<std::uint8_t>(Op::Hello));
+
+        // The document is set up through a nested call while the page waits.
+        p.channel.send({Kind::Request,
+                        1,
+                        static_cast<std::uint8_t>(Op::DocumentReady),
+                        {Value::fromString8("http://x/")}});
+        Message setPath = p.read();
+        EXPECT_EQ(setPath.op, static_cast<std::uint8_t>(Op::SetPath));
+        ASSERT_EQ(setPath.values.size(), 2u);
+        EXPECT_EQ(setPath.values[0].text16, u"window.tavi.host");
+        ASSERT_EQ(setPath.values[1].tag, Tag::NativeObject);
+        const std::uint32_t h = setPath.values[1].handle;
+        p.channel.send({Kind::Reply, setPath.id, setPath.op, {}});
+        Message ready = p.read();
+        EXPECT_EQ(ready.kind, Kind::Reply);
+        EXPECT_EQ(ready.id, 1u);
+
+        Message got = p.request(2, Op::Get, {Value::nativeObject(h), Value::fromString8("value")});
+        ASSERT_EQ(got.values.size(), 1u);
+        EXPECT_EQ(got.values[0], Value::fromI4(41));
+        // A handle never issued, arguments of the wrong kinds, an unknown operation.
+        EXPECT_EQ(
+            errorOf(p.request(3, Op::Get, {Value::nativeObject(h + 1), Value::fromString8("v")})),
+            RPC_E_DISCONNECTED);
+        EXPECT_EQ(errorOf(p.request(4, Op::Get, {Value::fromI4(1), Value::fromI4(2)})),
+                  E_INVALIDARG);
+        EXPECT_EQ(errorOf(p.request(5, Op::Put, {Value::nativeObject(h)})), E_INVALIDARG);
+        EXPECT_EQ(errorOf(p.request(6, Op::Call, {})), E_INVALIDARG);
+        EXPECT_EQ(errorOf(p.request(7, Op::ScriptError, {Value::fromI4(1)})), E_INVALIDARG);
+        EXPECT_EQ(errorOf(p.request(8, static_cast<Op>(99), {})), E_NOTIMPL);
+        // Releasing more than was handed out is harmless; the object goes.
+        p.channel.send({Kind::Notice,
+                        0,
+                        static_cast<std::uint8_t>(Op::ReleaseNative),
+                        {Value::nativeObject(h), Value::fromI4(5), Value::fromI4(3)}});
+        EXPECT_EQ(errorOf(p.request(9, Op::Call, {Value::nativeObject(h), Value::fromString8("")})),
+                  RPC_E_DISCONNECTED);
+        // A reply nobody waits for ends the connection.
+        p.channel.send({Kind::Reply, 77, 0, {}});
+        EXPECT_TRUE(p.sawEnd());
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return done; }));
+    page.join();
+    EXPECT_FALSE(connection->isOpen());
+    host.onReady = nullptr;
+    EXPECT_EQ(TestObject::live, 0);
+}
+
+TEST(BridgeConnectionTest, GarbageClosesTheConnectionAndReleasesEverything) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    TestObject::live = 0;
+    Host host;
+    auto connection = std::make_shared<BridgeConnection>(fds[0], &host);
+    host.onReady = [&] {
+        auto object = makeObject<TestObject>();
+        connection->setPath(u"window.x", Variant::fromDispatch(object.get()));
+    };
+    connection->start();
+    std::thread page([&] {
+        FakePage p(fds[1]);
+        p.read(); // hello
+        p.channel.send({Kind::Request,
+                        1,
+                        static_cast<std::uint8_t>(Op::DocumentReady),
+                        {Value::fromString8("http://x/")}});
+        Message setPath = p.read();
+        p.channel.send({Kind::Reply, setPath.id, setPath.op, {}});
+        p.read(); // ready
+        const std::uint8_t garbage[] = {3, 0, 0, 0, 1, 2, 3};
+        ::send(fds[1], garbage, sizeof garbage, MSG_NOSIGNAL);
+        EXPECT_TRUE(p.sawEnd());
+    });
+    EXPECT_TRUE(pumpUntil([&] { return !connection->isOpen(); }));
+    page.join();
+    EXPECT_EQ(TestObject::live, 0);
+    // Calls after the end fail cleanly.
+    EXPECT_EQ(connection->runScript(u"1", nullptr), E_ACCESSDENIED);
+    host.onReady = nullptr;
+}
