@@ -1,0 +1,11 @@
+# bench/bridge: the script bridge's round trip against WebKit's asynchronous one.
+if(NORV_DESKTOP)
+    add_executable(bench_bridge ${CMAKE_CURRENT_LIST_DIR}/BridgeBench.cpp)
+    norv_target_defaults(bench_bridge)
+    target_link_libraries(bench_bridge PRIVATE platform_web)
+    if(TARGET norv_test_support)
+        target_link_libraries(bench_bridge PRIVATE norv_test_support)
+        target_compile_definitions(bench_bridge PRIVATE NORV_BENCH_X_SESSION)
+    endif()
+    norv_web_bridge_beside(bench_bridge)
+endif()

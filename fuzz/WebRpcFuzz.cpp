@@ -1,0 +1,43 @@
+// Feeds arbitrary bytes to the script bridge's message decoder, as a hostile web process
+// could: it must never read out of bounds, crash or loop, and whatever it accepts must
+// encode back to the same bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/web/rpc/Message.h"
+#include "platform/web/rpc/Utf.h"
+
+using namespace norv::web::rpc;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // As one body.
+    Message m;
+    if (decodeBody({data, size}, m)) {
+        auto frame = encodeFrame(m);
+        if (frame.size() != size + frameHeaderSize ||
+            std::memcmp(frame.data() + frameHeaderSize, data, size) != 0)
+            std::abort();
+        for (const Value& v : m.values) {
+            if (v.tag == Tag::String8)
+                (void)toUtf16(v.text8);
+            if (v.tag == Tag::String16 || v.tag == Tag::Error)
+                (void)toUtf8(v.text16);
+        }
+    }
+    // As a stream cut into chunks whose sizes the first byte chooses.
+    if (size == 0)
+        return 0;
+    const std::size_t chunk = 1 + data[0] % 17;
+    FrameReader reader;
+    for (std::size_t at = 1; at < size; at += chunk) {
+        reader.append({data + at, std::min(chunk, size - at)});
+        for (;;) {
+            auto status = reader.next(m);
+            if (status != FrameReader::Status::Message)
+                break;
+        }
+    }
+    return 0;
+}
