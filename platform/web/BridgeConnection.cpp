@@ -22,6 +22,10 @@ using rpc::Value;
 
 namespace {
 
+// How long the UI polls for the page's next call, and serves calls in one go at most.
+constexpr int spinMicroseconds = 30;
+constexpr gint64 serveMicroseconds = 2000;
+
 constexpr char16_t disconnectedText[] = u"The object invoked has disconnected from its clients.";
 
 Value errorValue(HRESULT hr, std::u16string text = {}) {
@@ -105,7 +109,14 @@ gboolean BridgeConnection::onReadable(gint, GIOCondition, gpointer self) {
     auto* connection = static_cast<BridgeConnection*>(self);
     auto keep = connection->shared_from_this();
     connection->channel_.receiveAvailable();
-    connection->handleBuffered();
+    // A page calling in a loop sends its next call within microseconds of our reply:
+    // poll a little for it instead of going back to sleep, for at most a few
+    // milliseconds so that the main loop still runs. A filed reply ends it at once.
+    const gint64 until = g_get_monotonic_time() + serveMicroseconds;
+    bool replied = connection->handleBuffered();
+    while (!replied && !connection->broken_ && connection->channel_.isOpen() &&
+           g_get_monotonic_time() < until && connection->channel_.spinReceive(spinMicroseconds) > 0)
+        replied = connection->handleBuffered();
     if (!connection->channel_.isOpen()) {
         connection->close();
         return G_SOURCE_REMOVE;

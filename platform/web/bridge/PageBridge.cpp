@@ -27,6 +27,9 @@ constexpr std::int32_t DISP_E_EXCEPTION = static_cast<std::int32_t>(0x80020009);
 constexpr std::int32_t RPC_E_DISCONNECTED = static_cast<std::int32_t>(0x80010108);
 constexpr char16_t disconnectedText[] = u"The object invoked has disconnected from its clients.";
 
+// How long a call polls for its reply before sleeping.
+constexpr int spinMicroseconds = 50;
+
 // Entry point operations of the bridge script.
 enum ScriptOp { OpGet = 1, OpPut = 2, OpCall = 3, OpHas = 4, OpScriptError = 5 };
 
@@ -228,6 +231,8 @@ std::optional<rpc::Message> PageBridge::call(Op op, std::vector<Value> values) {
             pending_.erase(id);
             return std::nullopt;
         }
+        if (channel_->spinReceive(spinMicroseconds) != 0)
+            continue;
         channel_->waitReadable(-1);
         channel_->receiveAvailable();
     }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace norv::web::rpc {
@@ -82,6 +83,30 @@ bool Channel::receiveAvailable() {
             return true;
         close(); // end of stream or failure
         return false;
+    }
+}
+
+int Channel::spinReceive(int microseconds) {
+    if (fd_ < 0)
+        return -1;
+    timespec start{}, now{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    std::uint8_t buffer[16384];
+    for (;;) {
+        ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            reader_.append({buffer, static_cast<std::size_t>(n)});
+            return receiveAvailable() ? 1 : -1;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            close();
+            return -1;
+        }
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long elapsed =
+            (now.tv_sec - start.tv_sec) * 1000000L + (now.tv_nsec - start.tv_nsec) / 1000L;
+        if (elapsed >= microseconds)
+            return 0;
     }
 }
 
