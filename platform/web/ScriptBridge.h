@@ -1,0 +1,143 @@
+#pragma once
+// ScriptBridge: gives the page of a WebKitWebView access to native dispatch objects.
+//
+// The bridge has two halves. In each web process the extension libnorv-bridge.so
+// (platform/web/bridge/) turns native objects into JavaScript proxies; in this (UI)
+// process a ScriptBridge attached to the view owns the native objects and answers the
+// proxies' calls. The halves talk over a private socket; calls are synchronous and
+// re-entrant both ways: while the UI side waits for script it runs nested main-loop
+// iterations (GTK and WebKit stay alive, and script may call native again); while the
+// page waits for native code it serves only the bridge's calls.
+//
+// What script sees:
+// - a native object is a proxy: reading a property is Invoke(DISPATCH_PROPERTYGET),
+//   assigning one Invoke(DISPATCH_PROPERTYPUT) with the named argument
+//   DISPID_PROPERTYPUT, calling a method Invoke(DISPATCH_METHOD | DISPATCH_PROPERTYGET)
+//   (names looked up with GetIDsOfNames); calling the proxy itself invokes DISPID 0;
+// - a failing HRESULT is thrown as an Error whose `number` is the HRESULT as a signed
+//   32-bit integer and whose `description` and `message` are the text of the error
+//   information the call left (or of the exception information of DISP_E_EXCEPTION, or
+//   the system's text for the HRESULT when there is none);
+// - values: VT_EMPTY undefined, VT_NULL and a null string null, VT_BOOL boolean,
+//   integers and reals number, VT_BSTR string (embedded NULs survive), VT_DISPATCH /
+//   VT_UNKNOWN an object (a null one is null). Script numbers that are 32-bit integers
+//   arrive as VT_I4, other numbers as VT_R8;
+// - an object keeps its identity across the boundary: a native object handed to script
+//   twice is the same proxy, and handed back it is the same native pointer; a script
+//   function or object handed to native code is an IDispatch (the same one while native
+//   code holds it) whose DISPID 0 with DISPATCH_METHOD calls the function, and whose
+//   named members read, write and call the script object's properties;
+// - native objects are released when script drops their proxies (garbage collection)
+//   and all at once when the document goes away (navigation, web process gone).
+//
+// Only the top document's main world gets the bridge; frames get nothing.
+// All members must be called on the thread that created the bridge (the UI thread).
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/com/Bstr.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/Dispatch.h"
+#include "platform/com/HResult.h"
+#include "platform/com/Variant.h"
+
+typedef struct _WebKitWebContext WebKitWebContext;
+typedef struct _WebKitWebView WebKitWebView;
+
+namespace norv::web {
+
+// "The object invoked has disconnected from its clients": a call through a script
+// object whose document is gone, or a bridge call while no document is connected.
+constexpr com::HRESULT RPC_E_DISCONNECTED = com::hresult(0x80010108);
+// A bridge call made on another thread than the bridge's own.
+constexpr com::HRESULT RPC_E_WRONG_THREAD = com::hresult(0x8001010E);
+
+// An uncaught script error of the top document, as the page reported it.
+struct ScriptError {
+    com::Bstr url;
+    com::Bstr message;
+    std::int32_t line = 0;
+    std::int32_t code = 0;
+    std::int32_t character = 0; // column
+};
+
+class ScriptBridge {
+public:
+    // File name of the web-process extension.
+    static constexpr const char* extensionFileName = "libnorv-bridge.so";
+
+    // Makes the web processes of `context` load the bridge extension from
+    // `extensionDirectory` (empty: the folder of the running executable, where the build
+    // puts libnorv-bridge.so). Call once per context, before any of its views loads a
+    // page; later calls for the same context do nothing. WebKit loads every shared
+    // object of that folder, so keep other .so files out of it.
+    static void prepareContext(WebKitWebContext* context,
+                               const std::string& extensionDirectory = {});
+
+    // Attaches to `view` (whose context was prepared). The bridge must not outlive the
+    // view; destroying it disconnects the page (its proxies then fail with
+    // RPC_E_DISCONNECTED) and releases every native object script held.
+    explicit ScriptBridge(WebKitWebView* view);
+    ~ScriptBridge();
+    ScriptBridge(const ScriptBridge&) = delete;
+    ScriptBridge& operator=(const ScriptBridge&) = delete;
+
+    // Script run verbatim in each new top document's main world as soon as its window
+    // object is ready, before anything else the bridge does there. Empty: none.
+    // Errors it throws are its own business (they are not reported).
+    void setInitScript(std::u16string script);
+
+    // Sets `path` to `value` (see setScriptValue) in every new top document, after the
+    // init script, in the order of registration. Registering a path again replaces its
+    // value in place; a null value removes the registration. Takes effect from the next
+    // document on (use setScriptValue for the current one).
+    void bindScriptValue(std::u16string path, com::ComPtr<com::IDispatch> value);
+
+    // Called once per top document when its window object is ready, after the init
+    // script and the bound values, with the document's address. The page waits until
+    // it returns; runScript and setScriptValue work inside it.
+    void setScriptWindowReadyHandler(std::function<void(const com::Bstr& url)> handler);
+
+    // Called for each script error the top document does not handle itself (an
+    // `error` event whose default was not prevented), while the page waits. The return
+    // value says whether the page's scripts should go on running; WebKit cannot stop
+    // them, so it is only passed on.
+    void setScriptErrorHandler(std::function<bool(const ScriptError&)> handler);
+
+    // True while a top document is connected (its window object was made ready and its
+    // web process is alive).
+    bool hasScriptWindow() const;
+
+    // Runs `code` in the current top document's main world. On success `result` (when
+    // given) receives the completion value. A thrown exception gives DISP_E_EXCEPTION
+    // with error information whose description is the exception's message; no document
+    // gives E_ACCESSDENIED.
+    com::HRESULT runScript(std::u16string_view code, com::Variant* result = nullptr);
+
+    // Sets a dotted property path in the current top document: the path is split at
+    // "." (empty pieces are skipped), the first piece is looked up on the global
+    // object (so "window.tavi.host" starts at window), every missing piece but the last
+    // is created as a new empty object, existing objects (such as a window.tavi the page
+    // defined itself) are kept, and the last piece is assigned `value`.
+    // E_ACCESSDENIED without a document; DISP_E_TYPEMISMATCH when a piece on the way is
+    // not an object; E_INVALIDARG for a path without pieces.
+    com::HRESULT setScriptValue(std::u16string_view path, const com::Variant& value);
+
+    // Native objects script currently holds (each counted once), for diagnostics and
+    // tests.
+    std::size_t liveNativeObjects() const;
+    // Script objects native code currently holds through this bridge.
+    std::size_t liveScriptObjects() const;
+
+    class Impl;
+
+private:
+    std::shared_ptr<Impl> impl_;
+};
+
+} // namespace norv::web

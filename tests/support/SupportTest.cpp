@@ -1,0 +1,47 @@
+// The support pieces are used by every end-to-end test, so they are checked on their own:
+// a broken harness would make the real tests fail for the wrong reason.
+#include <gtest/gtest.h>
+
+#include "tests/support/HttpServer.h"
+#include "tests/support/Process.h"
+#include "tests/support/XSession.h"
+
+using namespace norv::test;
+
+TEST(ProcessTest, ReportsExitCodeOutputAndSignals) {
+    auto [code, out] = runCommand({"sh", "-c", "echo hello; exit 3"});
+    EXPECT_EQ(code, 3);
+    EXPECT_EQ(out, "hello\n");
+
+    Process sleeper = Process::spawn({"sleep", "60"});
+    EXPECT_TRUE(sleeper.running());
+    EXPECT_FALSE(sleeper.wait(10ms).has_value());
+    sleeper.signal(SIGTERM);
+    EXPECT_EQ(sleeper.wait(), 128 + SIGTERM);
+}
+
+TEST(HttpServerTest, ServesPagesAndRecordsRequests) {
+    HttpServer server;
+    server.serve("/page", "<p>hi</p>");
+    auto [code, out] =
+        runCommand({"python3", "-c",
+                    "import urllib.request,sys;"
+                    "r=urllib.request.Request(sys.argv[1],headers={'User-Agent':'UA/1'});"
+                    "print(urllib.request.urlopen(r).read().decode())",
+                    server.url("/page?x=a%20b&y")});
+    ASSERT_EQ(code, 0) << out;
+    EXPECT_EQ(out, "<p>hi</p>\n");
+    auto req = server.waitForPath("/page");
+    ASSERT_TRUE(req);
+    EXPECT_EQ(req->header("user-agent"), "UA/1");
+    EXPECT_EQ(req->param("x"), "a b");
+    EXPECT_EQ(req->param("y"), "");
+    EXPECT_FALSE(req->param("z"));
+}
+
+TEST(XSessionTest, StartsServerWithWindowManager) {
+    XSession x;
+    auto [code, out] = x.run({"xprop", "-root", "_NET_SUPPORTED"});
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(out.find("_NET_FRAME_EXTENTS"), std::string::npos) << out;
+}
