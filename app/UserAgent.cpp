@@ -7,11 +7,6 @@ namespace norv::app {
 
 namespace {
 
-UserAgent::DefaultSource& defaultSource() {
-    static UserAgent::DefaultSource source;
-    return source;
-}
-
 std::string& savedDefaultText() {
     static std::string text;
     return text;
@@ -26,13 +21,10 @@ std::string_view untilNull(std::string_view text) {
 
 std::string versionToken(const std::array<std::uint16_t, 4>& version) {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "Norv %01.1d.%01.1d.%01.1d.%01.1d", version[0],
-                  version[1], version[2], version[3]);
+    // Each part in its shortest decimal form, at least one digit.
+    std::snprintf(buffer, sizeof buffer, "Norv %d.%d.%d.%d", version[0], version[1], version[2],
+                  version[3]);
     return buffer;
-}
-
-void UserAgent::setDefaultSource(DefaultSource source) {
-    defaultSource() = std::move(source);
 }
 
 const std::string& UserAgent::savedDefault() {
@@ -43,11 +35,11 @@ void UserAgent::clearSavedDefault() {
     savedDefaultText().clear();
 }
 
-void UserAgent::assign(std::string_view value) {
+void UserAgent::assign(std::string_view value, const DefaultSource& source) {
     if (value.empty()) {
         if (!properties_.empty()) {
             properties_ = "-";
-            compose();
+            compose(source);
         }
         return;
     }
@@ -56,10 +48,10 @@ void UserAgent::assign(std::string_view value) {
     properties_ = "+";
     properties_.append(value);
     added_.clear();
-    compose();
+    compose(source);
 }
 
-void UserAgent::compose() {
+void UserAgent::compose(const DefaultSource& source) {
     if (properties_.empty())
         return;
     std::string& saved = savedDefaultText();
@@ -69,7 +61,7 @@ void UserAgent::compose() {
             added_.clear();
             return;
         }
-        std::string fetched = defaultSource() ? defaultSource()() : std::string();
+        std::string fetched = source ? source() : std::string();
         // The platform counts the terminating null character in the length it reports.
         fetched.push_back('\0');
         saved = std::move(fetched);

@@ -25,17 +25,16 @@ public:
     // Supplies the platform's default user agent; raises a framework exception on failure.
     using DefaultSource = std::function<std::string()>;
 
-    // Installs the process's source of the default (the browser engine's own user agent).
-    static void setDefaultSource(DefaultSource source);
     // The saved default, with its terminating null character; empty until first needed.
     static const std::string& savedDefault();
     // Forgets the saved default (the next composition fetches it again).
     static void clearSavedDefault();
 
     // Assigns the text to add to the default; the empty text removes the addition. Text
-    // that already occurs in the properties changes nothing. Raises the source's exception
-    // when the default cannot be read; the properties then keep their pending mark.
-    void assign(std::string_view value);
+    // that already occurs in the properties changes nothing. The default comes from
+    // `source` when none is saved; its exception passes on, and the properties then keep
+    // their pending mark.
+    void assign(std::string_view value, const DefaultSource& source);
 
     // The part added to the default, with its leading blank; nullopt when nothing is added.
     std::optional<std::string> added() const;
@@ -48,7 +47,7 @@ public:
     const std::string& properties() const { return properties_; }
 
 private:
-    void compose();
+    void compose(const DefaultSource& source);
 
     std::string properties_;
     // The blank and the text that composition added to the default.

@@ -1,0 +1,33 @@
+#include "host/ShellOwnerWindow.h"
+
+#include <gtk/gtk.h>
+
+#include "platform/com/Bstr.h"
+#include "res/Resources.h"
+
+namespace norv::host {
+
+void ShellOwnerWindow::setTitle(const std::u16string& title) {
+    window_.setTitle(com::utf16ToUtf8(title));
+}
+
+bool ShellOwnerWindow::setIcon(unsigned id) {
+    auto png = res::loadIcon(id);
+    if (!png)
+        return false;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
+    if (!loader)
+        return false;
+    bool loaded = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(png->data()),
+                                          png->size(), nullptr) &&
+                  gdk_pixbuf_loader_close(loader, nullptr);
+    GdkPixbuf* icon = loaded ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (icon)
+        window_.setIcon(icon);
+    if (!loaded)
+        gdk_pixbuf_loader_close(loader, nullptr);
+    g_object_unref(loader);
+    return icon != nullptr;
+}
+
+} // namespace norv::host
