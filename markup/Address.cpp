@@ -27,9 +27,9 @@ constexpr GUriFlags kUriFlags =
     static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_SCHEME_NORMALIZE);
 
 // Leading and trailing blanks and control characters are not part of an address.
-std::string_view trimAddress(std::string_view text) {
-    auto isEdge = [](char c) {
-        return static_cast<unsigned char>(c) <= 0x20;
+std::u16string_view trimAddress(std::u16string_view text) {
+    auto isEdge = [](char16_t c) {
+        return c <= 0x20;
     };
     while (!text.empty() && isEdge(text.front()))
         text.remove_prefix(1);
@@ -89,7 +89,7 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 HRESULT canonicalise(const Bstr& address, Bstr& canonical) {
     if (address.isNull())
         return E_INVALIDARG;
-    std::u16string_view text16 = address.view();
+    std::u16string_view text16 = trimAddress(address.view());
     const std::size_t colon = text16.find(u':');
     const std::size_t counted = colon != std::u16string_view::npos && colon + 1 < text16.size()
                                     ? text16.size() - colon - 1
@@ -97,8 +97,7 @@ HRESULT canonicalise(const Bstr& address, Bstr& canonical) {
     if (counted <= 2)
         return E_BAD_PATHNAME;
 
-    std::string utf8 = utf16ToUtf8(text16);
-    std::string text = encodeSpaces(trimAddress(utf8));
+    std::string text = encodeSpaces(utf16ToUtf8(text16));
     if (!text.empty() && text.front() == '/')
         text.insert(0, "file://"); // an absolute file path
     if (text.find('\0') != std::string::npos)
