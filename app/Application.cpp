@@ -4,6 +4,7 @@
 #include "app/TaviHost.h"
 #include "app/TaviUISettings.h"
 #include "app/UserAgent.h"
+#include "markup/DefaultDeclaration.h"
 #include "platform/com/Exceptions.h"
 
 namespace norv::app {
@@ -80,6 +81,12 @@ int Application::startup() {
         std::string token = userAgentToken(platform_);
         if (com::failed(host->put_userAgentProperties(com::Bstr::fromUtf8(token))))
             return 0;
+
+        // The default declaration: the built-in one read into a window description and
+        // written back; without a description the host keeps its empty default.
+        com::Bstr declaration = markup::builtinDialogDeclaration();
+        if (!declaration.isNull())
+            settings->put_dialogSettingsDefault(declaration);
 
         std::u16string startupUri = loadStartupUri(platform_);
         std::u16string caption = loadCaption(platform_);

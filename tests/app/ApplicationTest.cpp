@@ -52,6 +52,19 @@ TEST_F(ApplicationTest, StartsTheHostOnTheStartupAddressWithTheDefaultCaption) {
     EXPECT_EQ(error, com::Bstr(u"CONNECTIONERROR.HTM"));
 }
 
+TEST_F(ApplicationTest, DefaultDeclarationIsTheSerialisedBuiltInDialog) {
+    EXPECT_EQ(start(), 0);
+    int index = platform.log.indexOf("window.declaration ");
+    ASSERT_NE(index, -1);
+    const std::string& event = platform.log.events[static_cast<std::size_t>(index)];
+    // The serialiser writes a ui:window root, with the title and both buttons.
+    EXPECT_NE(event.find("<ui:window"), std::string::npos) << event;
+    EXPECT_EQ(event.find("ui:dialog"), std::string::npos) << event;
+    for (const char* piece : {"#e_window_title", "#e_close_btn", "#e_minimize_btn"})
+        EXPECT_NE(event.find(piece), std::string::npos) << piece << " in " << event;
+    EXPECT_NE(event.find("true"), std::string::npos) << event;
+}
+
 TEST_F(ApplicationTest, CaptionIsTrimmed) {
     platform.strings[133] = u" \tMy Application \r\n";
     EXPECT_EQ(Application::loadCaption(platform), u"My Application");
