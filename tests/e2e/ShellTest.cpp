@@ -201,6 +201,22 @@ TEST_F(ShellTest, EndOfSessionClosesTheHostWindows) {
     EXPECT_EQ(shell.wait(), 0) << shell.output();
 }
 
+TEST_F(ShellTest, BrowserKeepsItsDataUnderTheProgramsOptionKeyPath) {
+    server.serve("/store.html", "<!DOCTYPE html><script>localStorage.setItem('k', 'v');"
+                                "fetch('/stored');</script>");
+    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
+        << "<!DOCTYPE html><script>location.replace('" << server.url("/store.html")
+        << "');</script>";
+    Process shell = start(NORV_VIEW_RELATIVE);
+    ASSERT_TRUE(server.waitForPath("/stored")) << shell.output();
+    const std::filesystem::path key = "Software/{94DDA361-A0BD-4211-8248-AC4AD9C47972}/App";
+    const auto data = x.home() / ".local/share" / key;
+    const auto cache = x.home() / ".cache" / key;
+    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(data / "localstorage"); }));
+    EXPECT_TRUE(std::filesystem::is_directory(cache));
+    shell.stop();
+}
+
 TEST_F(ShellTest, ProgramWithoutStartupAddressShowsAMessageAndNoWindow) {
     Process shell = start(NORV_VIEW_NO_ADDRESS);
     std::string id = waitForWindow("^Norv No Address$");
