@@ -1,0 +1,191 @@
+#include "platform/web/ScriptBridge.h"
+
+#include <gio/gunixfdlist.h>
+#include <webkit2/webkit2.h>
+
+#include <filesystem>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/web/BridgeConnection.h"
+#include "platform/web/rpc/Message.h"
+
+namespace norv::web {
+
+using com::Bstr;
+using com::ComPtr;
+using com::HRESULT;
+using com::Variant;
+
+namespace {
+constexpr const char* preparedKey = "norv-bridge-extension-directory";
+
+std::string executableDirectory() {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : exe.parent_path().string();
+}
+
+void initializeExtensions(WebKitWebContext* context, gpointer) {
+    auto* directory = static_cast<const char*>(g_object_get_data(G_OBJECT(context), preparedKey));
+    webkit_web_context_set_web_extensions_directory(context, directory);
+    webkit_web_context_set_web_extensions_initialization_user_data(
+        context, g_variant_new_uint32(rpc::protocolVersion));
+}
+} // namespace
+
+class ScriptBridge::Impl final : public BridgeConnection::Host {
+public:
+    explicit Impl(WebKitWebView* view) : view_(view), thread_(std::this_thread::get_id()) {
+        g_object_add_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+        handler_ = g_signal_connect(view_, "user-message-received",
+                                    G_CALLBACK(&Impl::onUserMessage), this);
+        // A document restored from the page cache would come back without its window
+        // object being made ready, with proxies whose objects are gone: every shown
+        // document must get a fresh bridge.
+        webkit_settings_set_enable_page_cache(webkit_web_view_get_settings(view_), FALSE);
+    }
+
+    ~Impl() {
+        if (view_) {
+            g_signal_handler_disconnect(view_, handler_);
+            g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+        }
+        disconnect();
+    }
+
+    void disconnect() {
+        if (auto c = std::exchange(connection_, nullptr)) {
+            c->detachHost();
+            c->close();
+        }
+    }
+
+    static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer self) {
+        if (g_strcmp0(webkit_user_message_get_name(message), rpc::connectMessageName) != 0)
+            return FALSE;
+        auto* impl = static_cast<Impl*>(self);
+        GVariant* parameters = webkit_user_message_get_parameters(message);
+        GUnixFDList* fds = webkit_user_message_get_fd_list(message);
+        if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT32) ||
+            g_variant_get_uint32(parameters) != rpc::protocolVersion || !fds ||
+            g_unix_fd_list_get_length(fds) != 1) {
+            g_warning("norv-bridge: the web process offered an unusable connection");
+            return TRUE; // refused: dropping the message closes the page's socket
+        }
+        int fd = g_unix_fd_list_get(fds, 0, nullptr);
+        if (fd < 0)
+            return TRUE;
+        // A page that connects again (a new web process after a cross-site navigation)
+        // replaces the old connection and everything it held.
+        impl->disconnect();
+        impl->connection_ = std::make_shared<BridgeConnection>(fd, impl);
+        impl->connection_->start();
+        return TRUE;
+    }
+
+    void documentReady(const Bstr& url) override {
+        auto connection = connection_;
+        if (!connection)
+            return;
+        if (!initScript_.empty())
+            connection->runScript(initScript_, nullptr);
+        auto bound = bound_; // the handler may change the registrations
+        for (auto& [path, value] : bound)
+            connection->setPath(path, Variant::fromDispatch(value.get()));
+        if (auto handler = ready_)
+            handler(url);
+    }
+
+    bool scriptError(const ScriptError& error) override {
+        if (auto handler = error_)
+            return handler(error);
+        return true;
+    }
+
+    bool onOwnThread() const { return std::this_thread::get_id() == thread_; }
+
+    WebKitWebView* view_;
+    gulong handler_ = 0;
+    std::thread::id thread_;
+    std::u16string initScript_;
+    std::vector<std::pair<std::u16string, ComPtr<com::IDispatch>>> bound_;
+    std::function<void(const Bstr&)> ready_;
+    std::function<bool(const ScriptError&)> error_;
+    std::shared_ptr<BridgeConnection> connection_;
+};
+
+void ScriptBridge::prepareContext(WebKitWebContext* context,
+                                  const std::string& extensionDirectory) {
+    if (!context || g_object_get_data(G_OBJECT(context), preparedKey))
+        return;
+    const std::string directory =
+        extensionDirectory.empty() ? executableDirectory() : extensionDirectory;
+    g_object_set_data_full(G_OBJECT(context), preparedKey, g_strdup(directory.c_str()), g_free);
+    g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(initializeExtensions),
+                     nullptr);
+}
+
+ScriptBridge::ScriptBridge(WebKitWebView* view) : impl_(std::make_shared<Impl>(view)) {}
+
+ScriptBridge::~ScriptBridge() = default;
+
+void ScriptBridge::setInitScript(std::u16string script) {
+    impl_->initScript_ = std::move(script);
+}
+
+void ScriptBridge::bindScriptValue(std::u16string path, ComPtr<com::IDispatch> value) {
+    auto& bound = impl_->bound_;
+    for (auto it = bound.begin(); it != bound.end(); ++it) {
+        if (it->first == path) {
+            if (value)
+                it->second = std::move(value);
+            else
+                bound.erase(it);
+            return;
+        }
+    }
+    if (value)
+        bound.emplace_back(std::move(path), std::move(value));
+}
+
+void ScriptBridge::setScriptWindowReadyHandler(std::function<void(const Bstr& url)> handler) {
+    impl_->ready_ = std::move(handler);
+}
+
+void ScriptBridge::setScriptErrorHandler(std::function<bool(const ScriptError&)> handler) {
+    impl_->error_ = std::move(handler);
+}
+
+bool ScriptBridge::hasScriptWindow() const {
+    return impl_->connection_ && impl_->connection_->hasDocument();
+}
+
+HRESULT ScriptBridge::runScript(std::u16string_view code, Variant* result) {
+    if (!impl_->onOwnThread())
+        return RPC_E_WRONG_THREAD;
+    auto connection = impl_->connection_;
+    if (!connection)
+        return com::E_ACCESSDENIED;
+    return connection->runScript(code, result);
+}
+
+HRESULT ScriptBridge::setScriptValue(std::u16string_view path, const Variant& value) {
+    if (!impl_->onOwnThread())
+        return RPC_E_WRONG_THREAD;
+    auto connection = impl_->connection_;
+    if (!connection)
+        return com::E_ACCESSDENIED;
+    return connection->setPath(path, value);
+}
+
+std::size_t ScriptBridge::liveNativeObjects() const {
+    return impl_->connection_ ? impl_->connection_->liveNativeObjects() : 0;
+}
+
+std::size_t ScriptBridge::liveScriptObjects() const {
+    return impl_->connection_ ? impl_->connection_->liveScriptObjects() : 0;
+}
+
+} // namespace norv::web

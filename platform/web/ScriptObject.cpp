@@ -1,0 +1,124 @@
+#include "platform/web/ScriptObject.h"
+
+#include <glib.h>
+
+#include "platform/web/BridgeConnection.h"
+
+namespace norv::web {
+
+using com::HRESULT;
+
+ScriptObject::ScriptObject(std::weak_ptr<BridgeConnection> connection, std::uint32_t id,
+                           std::uint32_t generation)
+    : connection_(std::move(connection)), id_(id), generation_(generation),
+      thread_(std::this_thread::get_id()) {}
+
+ScriptObject::~ScriptObject() {
+    if (auto c = connection_.lock())
+        c->wrapperGone(this, id_, generation_, received_);
+}
+
+std::uint32_t ScriptObject::Release() {
+    if (std::this_thread::get_id() != thread_) {
+        // The page's object may only be let go on the UI thread: carry the release there.
+        GSource* source = g_idle_source_new();
+        g_source_set_callback(
+            source,
+            [](gpointer self) {
+                static_cast<ScriptObject*>(self)->Release();
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(source, g_main_context_default());
+        g_source_unref(source);
+        return 1;
+    }
+    return ComObject::Release();
+}
+
+HRESULT ScriptObject::queryExtraInterface(const com::IID& iid, void** out) {
+    if (iid != privateIid)
+        return com::E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return com::S_OK;
+}
+
+HRESULT ScriptObject::GetTypeInfoCount(std::uint32_t* count) {
+    if (!count)
+        return com::E_POINTER;
+    *count = 0;
+    return com::S_OK;
+}
+
+HRESULT ScriptObject::GetTypeInfo(std::uint32_t, com::LCID, com::ITypeInfo** out) {
+    if (out)
+        *out = nullptr;
+    return com::E_NOTIMPL;
+}
+
+HRESULT ScriptObject::GetIDsOfNames(const com::IID&, std::span<const com::Bstr> names, com::LCID,
+                                    std::span<com::DISPID> ids) {
+    if (ids.size() < names.size())
+        return com::E_INVALIDARG;
+    auto c = connection_.lock();
+    if (!c || !c->isCurrent(generation_))
+        return RPC_E_DISCONNECTED;
+    HRESULT result = com::S_OK;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::u16string name = names[i].str();
+        com::Variant has;
+        HRESULT hr = c->scriptAction(id_, generation_, BridgeConnection::ScriptAction::Has, name,
+                                     false, {}, &has, nullptr);
+        if (com::failed(hr))
+            return hr;
+        if (has.vt() != com::VT_BOOL || has.boolVal() == com::VARIANT_FALSE) {
+            ids[i] = com::DISPID_UNKNOWN;
+            result = com::DISP_E_UNKNOWNNAME;
+            continue;
+        }
+        std::size_t k = 0;
+        while (k < names_.size() && names_[k] != name)
+            ++k;
+        if (k == names_.size())
+            names_.push_back(name);
+        ids[i] = static_cast<com::DISPID>(k + 1);
+    }
+    return result;
+}
+
+HRESULT ScriptObject::Invoke(com::DISPID id, const com::IID&, com::LCID, std::uint16_t flags,
+                             com::DispParams& params, com::Variant* result,
+                             com::ExcepInfo* excepInfo, std::uint32_t*) {
+    auto c = connection_.lock();
+    if (!c || !c->isCurrent(generation_))
+        return RPC_E_DISCONNECTED;
+    std::u16string name;
+    if (id != com::DISPID_VALUE) {
+        if (id < 1 || static_cast<std::size_t>(id) > names_.size())
+            return com::DISP_E_MEMBERNOTFOUND;
+        name = names_[static_cast<std::size_t>(id) - 1];
+    }
+    using Action = BridgeConnection::ScriptAction;
+    if (flags & (com::DISPATCH_PROPERTYPUT | com::DISPATCH_PROPERTYPUTREF)) {
+        if (name.empty())
+            return com::DISP_E_MEMBERNOTFOUND;
+        if (params.args.empty())
+            return com::DISP_E_BADPARAMCOUNT;
+        return c->scriptAction(id_, generation_, Action::Put, name, false, {params.args[0]},
+                               nullptr, excepInfo);
+    }
+    if (!params.namedArgs.empty())
+        return com::DISP_E_NONAMEDARGS;
+    // COM order has the last argument first.
+    std::vector<com::Variant> args(params.args.rbegin(), params.args.rend());
+    if (flags & com::DISPATCH_METHOD)
+        return c->scriptAction(id_, generation_, Action::Call, name,
+                               (flags & com::DISPATCH_PROPERTYGET) != 0, std::move(args), result,
+                               excepInfo);
+    if ((flags & com::DISPATCH_PROPERTYGET) && !name.empty())
+        return c->scriptAction(id_, generation_, Action::Get, name, false, {}, result, excepInfo);
+    return com::DISP_E_MEMBERNOTFOUND;
+}
+
+} // namespace norv::web

@@ -1,0 +1,66 @@
+#pragma once
+// ScriptObject: a script object or function of the page as native code sees it, an
+// IDispatch that forwards to the page through the bridge.
+//
+// GetIDsOfNames asks the page whether the member exists (`name in object`, case
+// sensitive) and hands out identifiers of its own; DISPID 0 with DISPATCH_METHOD calls
+// the object itself (a function); named members are read, written
+// (DISPATCH_PROPERTYPUT/PUTREF) and called (DISPATCH_METHOD, with `this` the object). A
+// script exception becomes DISP_E_EXCEPTION with its number and message. Once the
+// document is gone every call fails with RPC_E_DISCONNECTED.
+//
+// Used on the UI thread (hand it to other threads through the global interface table);
+// a last Release on another thread is carried over to the UI thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/com/ComObject.h"
+#include "platform/com/Dispatch.h"
+
+namespace norv::web {
+
+class BridgeConnection;
+
+class ScriptObject final : public com::ComObject<ScriptObject, com::IDispatch> {
+public:
+    // Answered by QueryInterface with the object itself: how the bridge recognises its
+    // own wrappers when they travel back to the page.
+    static constexpr com::IID privateIid = com::guid("{3C1E4A57-8A0B-4C8E-9F0E-6B1D2F4A7C91}");
+
+    ScriptObject(std::weak_ptr<BridgeConnection> connection, std::uint32_t id,
+                 std::uint32_t generation);
+
+    std::uint32_t id() const { return id_; }
+    std::uint32_t generation() const { return generation_; }
+    const std::weak_ptr<BridgeConnection>& connection() const { return connection_; }
+    // One more hand-out of this script object reached native code.
+    void received() { ++received_; }
+
+    ~ScriptObject() override;
+
+    std::uint32_t Release() override;
+    com::HRESULT GetTypeInfoCount(std::uint32_t* count) override;
+    com::HRESULT GetTypeInfo(std::uint32_t index, com::LCID lcid, com::ITypeInfo** out) override;
+    com::HRESULT GetIDsOfNames(const com::IID& riid, std::span<const com::Bstr> names,
+                               com::LCID lcid, std::span<com::DISPID> ids) override;
+    com::HRESULT Invoke(com::DISPID id, const com::IID& riid, com::LCID lcid, std::uint16_t flags,
+                        com::DispParams& params, com::Variant* result, com::ExcepInfo* excepInfo,
+                        std::uint32_t* argErr) override;
+
+protected:
+    com::HRESULT queryExtraInterface(const com::IID& iid, void** out) override;
+
+private:
+    std::weak_ptr<BridgeConnection> connection_;
+    std::uint32_t id_;
+    std::uint32_t generation_;
+    std::uint32_t received_ = 0;
+    std::thread::id thread_;
+    std::vector<std::u16string> names_; // DISPID n names names_[n - 1]
+};
+
+} // namespace norv::web

@@ -1,0 +1,246 @@
+#include "platform/web/rpc/Message.h"
+
+#include <bit>
+#include <cstring>
+
+namespace norv::web::rpc {
+
+namespace {
+
+void putU8(std::vector<std::uint8_t>& out, std::uint8_t v) {
+    out.push_back(v);
+}
+void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void putU64(std::vector<std::uint8_t>& out, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void putText16(std::vector<std::uint8_t>& out, const std::u16string& text) {
+    putU32(out, static_cast<std::uint32_t>(text.size()));
+    for (char16_t c : text) {
+        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+}
+
+void putValue(std::vector<std::uint8_t>& out, const Value& v) {
+    putU8(out, static_cast<std::uint8_t>(v.tag));
+    switch (v.tag) {
+    case Tag::Empty:
+    case Tag::Null:
+        break;
+    case Tag::Bool:
+        putU8(out, v.boolean ? 1 : 0);
+        break;
+    case Tag::I4:
+        putU32(out, static_cast<std::uint32_t>(v.i4));
+        break;
+    case Tag::R8:
+        putU64(out, std::bit_cast<std::uint64_t>(v.r8));
+        break;
+    case Tag::String16:
+        putText16(out, v.text16);
+        break;
+    case Tag::String8:
+        putU32(out, static_cast<std::uint32_t>(v.text8.size()));
+        out.insert(out.end(), v.text8.begin(), v.text8.end());
+        break;
+    case Tag::NativeObject:
+    case Tag::ScriptObject:
+        putU32(out, v.handle);
+        break;
+    case Tag::Error:
+        putU32(out, static_cast<std::uint32_t>(v.i4));
+        putText16(out, v.text16);
+        break;
+    }
+}
+
+// Bounds-checked reading of an untrusted body.
+class Reader {
+public:
+    explicit Reader(std::span<const std::uint8_t> data) : data_(data) {}
+
+    std::size_t left() const { return data_.size() - pos_; }
+    bool u8(std::uint8_t& v) {
+        if (left() < 1)
+            return false;
+        v = data_[pos_++];
+        return true;
+    }
+    bool u32(std::uint32_t& v) {
+        if (left() < 4)
+            return false;
+        v = 0;
+        for (int i = 0; i < 4; ++i)
+            v |= static_cast<std::uint32_t>(data_[pos_ + i]) << (8 * i);
+        pos_ += 4;
+        return true;
+    }
+    bool u64(std::uint64_t& v) {
+        if (left() < 8)
+            return false;
+        v = 0;
+        for (int i = 0; i < 8; ++i)
+            v |= static_cast<std::uint64_t>(data_[pos_ + i]) << (8 * i);
+        pos_ += 8;
+        return true;
+    }
+    bool text16(std::u16string& out) {
+        std::uint32_t n = 0;
+        if (!u32(n) || left() / 2 < n)
+            return false;
+        out.resize(n);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            out[i] = static_cast<char16_t>(data_[pos_] | (data_[pos_ + 1] << 8));
+            pos_ += 2;
+        }
+        return true;
+    }
+    bool text8(std::string& out) {
+        std::uint32_t n = 0;
+        if (!u32(n) || left() < n)
+            return false;
+        out.assign(reinterpret_cast<const char*>(data_.data() + pos_), n);
+        pos_ += n;
+        return true;
+    }
+
+private:
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_ = 0;
+};
+
+bool readValue(Reader& in, Value& v) {
+    std::uint8_t tag = 0;
+    if (!in.u8(tag) || tag > lastTag)
+        return false;
+    v = Value();
+    v.tag = static_cast<Tag>(tag);
+    std::uint32_t u = 0;
+    switch (v.tag) {
+    case Tag::Empty:
+    case Tag::Null:
+        return true;
+    case Tag::Bool: {
+        std::uint8_t b = 0;
+        if (!in.u8(b) || b > 1)
+            return false;
+        v.boolean = b == 1;
+        return true;
+    }
+    case Tag::I4:
+        if (!in.u32(u))
+            return false;
+        v.i4 = static_cast<std::int32_t>(u);
+        return true;
+    case Tag::R8: {
+        std::uint64_t bits = 0;
+        if (!in.u64(bits))
+            return false;
+        v.r8 = std::bit_cast<double>(bits);
+        return true;
+    }
+    case Tag::String16:
+        return in.text16(v.text16);
+    case Tag::String8:
+        return in.text8(v.text8);
+    case Tag::NativeObject:
+    case Tag::ScriptObject:
+        return in.u32(v.handle);
+    case Tag::Error:
+        if (!in.u32(u))
+            return false;
+        v.i4 = static_cast<std::int32_t>(u);
+        return in.text16(v.text16);
+    }
+    return false;
+}
+
+} // namespace
+
+void encodeFrame(const Message& message, std::vector<std::uint8_t>& out) {
+    const std::size_t start = out.size();
+    putU32(out, 0); // length, patched below
+    putU8(out, static_cast<std::uint8_t>(message.kind));
+    putU32(out, message.id);
+    putU8(out, message.op);
+    putU32(out, static_cast<std::uint32_t>(message.values.size()));
+    for (const Value& v : message.values)
+        putValue(out, v);
+    const auto length = static_cast<std::uint32_t>(out.size() - start - frameHeaderSize);
+    for (int i = 0; i < 4; ++i)
+        out[start + i] = static_cast<std::uint8_t>(length >> (8 * i));
+}
+
+std::vector<std::uint8_t> encodeFrame(const Message& message) {
+    std::vector<std::uint8_t> out;
+    encodeFrame(message, out);
+    return out;
+}
+
+bool decodeBody(std::span<const std::uint8_t> body, Message& out) {
+    Reader in(body);
+    std::uint8_t kind = 0;
+    std::uint32_t count = 0;
+    if (!in.u8(kind) || kind < 1 || kind > 3)
+        return false;
+    out.kind = static_cast<Kind>(kind);
+    if (!in.u32(out.id) || !in.u8(out.op) || !in.u32(count))
+        return false;
+    // Every value takes at least one byte: a larger count cannot be honest.
+    if (count > in.left())
+        return false;
+    out.values.clear();
+    out.values.resize(count);
+    for (Value& v : out.values) {
+        if (!readValue(in, v))
+            return false;
+    }
+    return in.left() == 0;
+}
+
+void FrameReader::append(std::span<const std::uint8_t> bytes) {
+    if (start_ > 0 && start_ == buffer_.size()) {
+        buffer_.clear();
+        start_ = 0;
+    }
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+}
+
+FrameReader::Status FrameReader::next(Message& out) {
+    if (broken_)
+        return Status::Malformed;
+    if (buffered() < frameHeaderSize)
+        return Status::NeedMore;
+    const std::uint8_t* p = buffer_.data() + start_;
+    const std::uint32_t length =
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    if (length > maxBodySize) {
+        broken_ = true;
+        return Status::Malformed;
+    }
+    if (buffered() - frameHeaderSize < length)
+        return Status::NeedMore;
+    const bool ok = decodeBody({p + frameHeaderSize, length}, out);
+    start_ += frameHeaderSize + length;
+    // Drop consumed bytes once they dominate the buffer, so it does not grow forever.
+    if (start_ == buffer_.size()) {
+        buffer_.clear();
+        start_ = 0;
+    } else if (start_ > 64 * 1024 && start_ * 2 > buffer_.size()) {
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
+        start_ = 0;
+    }
+    if (!ok) {
+        broken_ = true;
+        return Status::Malformed;
+    }
+    return Status::Message;
+}
+
+} // namespace norv::web::rpc

@@ -1,0 +1,92 @@
+#pragma once
+// Messages of the script bridge's socket and their byte form.
+//
+// A frame is a 32-bit little-endian body length followed by the body:
+//   u8 kind (1 request, 2 reply, 3 notice), u32 call id, u8 operation,
+//   u32 value count, then the values.
+// A value is a u8 tag followed by its payload: nothing (empty, null), u8 0/1 (bool),
+// i32 (I4), the 64 bits of a double (R8), u32 count + that many UTF-16 code units
+// (String16) or bytes (String8), u32 handle (objects), i32 HRESULT + u32 count + UTF-16
+// code units (error). Every number is little-endian.
+//
+// The decoder takes bytes from an untrusted peer: it checks every length against what is
+// left, accepts only known kinds and tags and canonical booleans, refuses trailing bytes,
+// and never reads outside its input.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "platform/web/rpc/Value.h"
+
+namespace norv::web::rpc {
+
+// The user message in which the web process hands its end of the socket to the view
+// (parameters: the protocol version as a uint32).
+constexpr const char* connectMessageName = "norv-bridge.connect";
+constexpr std::uint32_t protocolVersion = 1;
+
+enum class Kind : std::uint8_t { Request = 1, Reply = 2, Notice = 3 };
+
+// Operations. The web process calls the first group, the UI process the second; a reply
+// repeats the operation of its request.
+enum class Op : std::uint8_t {
+    // web -> UI
+    Hello = 1,         // notice: the UI accepted the connection (UI -> web)
+    DocumentReady = 2, // request (url): a new top document's window object is ready
+    Get = 3,           // request (handle, name): reply the value, or no value for a method
+    Put = 4,           // request (handle, name, value)
+    Call = 5,          // request (handle, name or empty for DISPID 0, args...)
+    Has = 6,           // request (handle, name): reply bool
+    ScriptError = 7,   // request (url, message, line, code, column): reply bool keep
+    ReleaseNative = 8, // notice (handle, count, handle, count, ...)
+    // UI -> web
+    RunScript = 20,     // request (code): reply the completion value
+    SetPath = 21,       // request (path, value)
+    ScriptGet = 22,     // request (handle, name)
+    ScriptPut = 23,     // request (handle, name, value)
+    ScriptCall = 24,    // request (handle, name or empty to call the object, args...)
+    ScriptHas = 25,     // request (handle, name): reply bool
+    ReleaseScript = 26, // notice (handle, count, handle, count, ...)
+};
+
+struct Message {
+    Kind kind = Kind::Request;
+    std::uint32_t id = 0;
+    std::uint8_t op = 0;
+    std::vector<Value> values;
+
+    friend bool operator==(const Message&, const Message&) = default;
+};
+
+// Largest body accepted; a peer announcing more is cut off.
+constexpr std::size_t maxBodySize = 64u * 1024 * 1024;
+constexpr std::size_t frameHeaderSize = 4;
+
+// Appends the frame of `message` (header and body) to `out`.
+void encodeFrame(const Message& message, std::vector<std::uint8_t>& out);
+std::vector<std::uint8_t> encodeFrame(const Message& message);
+
+// Decodes one body (without its length header). False when it is malformed; `out` is
+// then unspecified.
+bool decodeBody(std::span<const std::uint8_t> body, Message& out);
+
+// Cuts a byte stream into frames.
+class FrameReader {
+public:
+    enum class Status { NeedMore, Message, Malformed };
+
+    void append(std::span<const std::uint8_t> bytes);
+    // Takes the next complete frame. Malformed is final: the stream cannot be trusted
+    // any more.
+    Status next(Message& out);
+    std::size_t buffered() const { return buffer_.size() - start_; }
+
+private:
+    std::vector<std::uint8_t> buffer_;
+    std::size_t start_ = 0;
+    bool broken_ = false;
+};
+
+} // namespace norv::web::rpc
