@@ -69,7 +69,7 @@ std::string Application::userAgentToken(ShellPlatform& platform) {
 
 int Application::startup() {
     com::ComPtr<TaviHost> host;
-    com::ComPtr<TaviUISettings> settings;
+    com::ComPtr<typelib::ITaviUISettings> settings;
     try {
         if (com::failed(TaviHost::create(platform_, host)))
             return 0;

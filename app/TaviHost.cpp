@@ -52,11 +52,13 @@ com::HRESULT TaviHost::get_isEmulation(com::VARIANT_BOOL* out) {
     return com::S_OK;
 }
 
-com::HRESULT TaviHost::get_uiSettings(TaviUISettings** out) {
+com::HRESULT TaviHost::get_uiSettings(typelib::ITaviUISettings** out) {
     if (out == nullptr)
         return com::E_POINTER;
     std::lock_guard lock(lock_);
-    return uiSettings_.copyTo(out);
+    *out = uiSettings_.get();
+    (*out)->AddRef();
+    return com::S_OK;
 }
 
 com::HRESULT TaviHost::get_userAgentProperties(com::Bstr* out) {
@@ -166,24 +168,6 @@ com::HRESULT TaviHost::runGuarded(const com::Bstr& startupUri, const com::Bstr& 
         owner.reset();
         return com::E_FAIL;
     }
-}
-
-com::HRESULT TaviHost::GetTypeInfoCount(std::uint32_t* count) {
-    if (count == nullptr)
-        return com::E_POINTER;
-    *count = 0;
-    return com::S_OK;
-}
-com::HRESULT TaviHost::GetTypeInfo(std::uint32_t, com::LCID, com::ITypeInfo**) {
-    return com::E_NOTIMPL;
-}
-com::HRESULT TaviHost::GetIDsOfNames(const com::IID&, std::span<const com::Bstr>, com::LCID,
-                                     std::span<com::DISPID>) {
-    return com::E_NOTIMPL;
-}
-com::HRESULT TaviHost::Invoke(com::DISPID, const com::IID&, com::LCID, std::uint16_t,
-                              com::DispParams&, com::Variant*, com::ExcepInfo*, std::uint32_t*) {
-    return com::E_NOTIMPL;
 }
 
 } // namespace norv::app

@@ -10,8 +10,8 @@
 #include "app/TaviUISettings.h"
 #include "app/UserAgent.h"
 #include "platform/com/Bstr.h"
-#include "platform/com/ComObject.h"
-#include "platform/com/Dispatch.h"
+#include "platform/com/DispatchObject.h"
+#include "typelib/ShellInterfaces.h"
 
 namespace norv::app {
 
@@ -21,7 +21,7 @@ class ShellPlatform;
 inline constexpr const char16_t* kOptionKeyPath =
     u"Software\\{94DDA361-A0BD-4211-8248-AC4AD9C47972}\\App";
 
-class TaviHost final : public com::ComObject<TaviHost, com::IDispatch> {
+class TaviHost final : public com::DispatchObject<TaviHost, typelib::ITaviHost> {
 public:
     explicit TaviHost(ShellPlatform& platform);
     ~TaviHost() override;
@@ -29,27 +29,14 @@ public:
     // Creates a host with its UI settings.
     static com::HRESULT create(ShellPlatform& platform, com::ComPtr<TaviHost>& out);
 
-    // dispid 1
-    com::HRESULT get_application(com::IDispatch** out);
-    com::HRESULT put_application(com::IDispatch* value);
-    // dispid 2
-    com::HRESULT get_isEmulation(com::VARIANT_BOOL* out);
-    // dispid 3
-    com::HRESULT get_uiSettings(TaviUISettings** out);
-    // dispid 4
-    com::HRESULT get_userAgentProperties(com::Bstr* out);
-    com::HRESULT put_userAgentProperties(const com::Bstr& value);
-    // dispid 0x60020006
-    com::HRESULT run(const com::Bstr& startupUri, const com::Bstr& caption);
-
-    // IDispatch
-    com::HRESULT GetTypeInfoCount(std::uint32_t* count) override;
-    com::HRESULT GetTypeInfo(std::uint32_t index, com::LCID lcid, com::ITypeInfo** out) override;
-    com::HRESULT GetIDsOfNames(const com::IID& riid, std::span<const com::Bstr> names,
-                               com::LCID lcid, std::span<com::DISPID> ids) override;
-    com::HRESULT Invoke(com::DISPID id, const com::IID& riid, com::LCID lcid, std::uint16_t flags,
-                        com::DispParams& params, com::Variant* result, com::ExcepInfo* excepInfo,
-                        std::uint32_t* argErr) override;
+    // ITaviHost
+    com::HRESULT get_application(com::IDispatch** out) override;
+    com::HRESULT put_application(com::IDispatch* value) override;
+    com::HRESULT get_isEmulation(com::VARIANT_BOOL* out) override;
+    com::HRESULT get_uiSettings(typelib::ITaviUISettings** out) override;
+    com::HRESULT get_userAgentProperties(com::Bstr* out) override;
+    com::HRESULT put_userAgentProperties(const com::Bstr& value) override;
+    com::HRESULT run(const com::Bstr& startupUri, const com::Bstr& caption) override;
 
     // The user-agent text for a request: the composed user agent, or empty.
     std::u16string userAgentForRequest();

@@ -51,23 +51,4 @@ com::HRESULT TaviUISettings::put_dialogSettingsDefault(const com::Bstr& value) {
     return put(dialogSettingsDefault_, value);
 }
 
-com::HRESULT TaviUISettings::GetTypeInfoCount(std::uint32_t* count) {
-    if (count == nullptr)
-        return com::E_POINTER;
-    *count = 0;
-    return com::S_OK;
-}
-com::HRESULT TaviUISettings::GetTypeInfo(std::uint32_t, com::LCID, com::ITypeInfo**) {
-    return com::E_NOTIMPL;
-}
-com::HRESULT TaviUISettings::GetIDsOfNames(const com::IID&, std::span<const com::Bstr>, com::LCID,
-                                           std::span<com::DISPID>) {
-    return com::E_NOTIMPL;
-}
-com::HRESULT TaviUISettings::Invoke(com::DISPID, const com::IID&, com::LCID, std::uint16_t,
-                                    com::DispParams&, com::Variant*, com::ExcepInfo*,
-                                    std::uint32_t*) {
-    return com::E_NOTIMPL;
-}
-
 } // namespace norv::app

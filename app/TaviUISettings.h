@@ -6,33 +6,22 @@
 #include <mutex>
 
 #include "platform/com/Bstr.h"
-#include "platform/com/ComObject.h"
-#include "platform/com/Dispatch.h"
+#include "platform/com/DispatchObject.h"
+#include "typelib/ShellInterfaces.h"
 
 namespace norv::app {
 
-class TaviUISettings final : public com::ComObject<TaviUISettings, com::IDispatch> {
+class TaviUISettings final : public com::DispatchObject<TaviUISettings, typelib::ITaviUISettings> {
 public:
     TaviUISettings();
 
-    // dispid 1
-    com::HRESULT get_splashScreenURI(com::Bstr* out);
-    com::HRESULT put_splashScreenURI(const com::Bstr& value);
-    // dispid 2
-    com::HRESULT get_errorDialogURI(com::Bstr* out);
-    com::HRESULT put_errorDialogURI(const com::Bstr& value);
-    // dispid 3
-    com::HRESULT get_dialogSettingsDefault(com::Bstr* out);
-    com::HRESULT put_dialogSettingsDefault(const com::Bstr& value);
-
-    // IDispatch
-    com::HRESULT GetTypeInfoCount(std::uint32_t* count) override;
-    com::HRESULT GetTypeInfo(std::uint32_t index, com::LCID lcid, com::ITypeInfo** out) override;
-    com::HRESULT GetIDsOfNames(const com::IID& riid, std::span<const com::Bstr> names,
-                               com::LCID lcid, std::span<com::DISPID> ids) override;
-    com::HRESULT Invoke(com::DISPID id, const com::IID& riid, com::LCID lcid, std::uint16_t flags,
-                        com::DispParams& params, com::Variant* result, com::ExcepInfo* excepInfo,
-                        std::uint32_t* argErr) override;
+    // ITaviUISettings
+    com::HRESULT get_splashScreenURI(com::Bstr* out) override;
+    com::HRESULT put_splashScreenURI(const com::Bstr& value) override;
+    com::HRESULT get_errorDialogURI(com::Bstr* out) override;
+    com::HRESULT put_errorDialogURI(const com::Bstr& value) override;
+    com::HRESULT get_dialogSettingsDefault(com::Bstr* out) override;
+    com::HRESULT put_dialogSettingsDefault(const com::Bstr& value) override;
 
 private:
     com::HRESULT get(const com::Bstr& field, com::Bstr* out);

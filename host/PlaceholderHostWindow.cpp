@@ -79,10 +79,8 @@ void PlaceholderHostWindow::createWithOwner(std::unique_ptr<app::HostWindow> sel
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
     gtk_container_add(GTK_CONTAINER(widget), GTK_WIDGET(view_));
     session_.track(view_);
-#if NORV_HAVE_SCRIPT_BRIDGE
-    bridge_ = std::make_shared<web::ScriptBridge>(view_);
+    bridge_ = std::make_unique<web::ScriptBridge>(view_);
     bridge_->setScriptWindowReadyHandler([this](const com::Bstr&) { onScriptWindowReady(); });
-#endif
 
     platform::gtk::OwnerWindow::markClosableByOwner(window_);
     shellOwner->window().adopt(window_);
@@ -106,14 +104,12 @@ std::string PlaceholderHostWindow::loadableAddress(const std::u16string& address
 }
 
 void PlaceholderHostWindow::onScriptWindowReady() {
-#if NORV_HAVE_SCRIPT_BRIDGE
     if (!bridge_)
         return;
     // A page without script simply has no bridge: the results are not checked.
     bridge_->runScript(kExtInitScript);
     com::IDispatch* host = host_.get();
     bridge_->setScriptValue(u"window.tavi.host", com::Variant::fromDispatch(host));
-#endif
 }
 
 void PlaceholderHostWindow::onDestroy(GtkWidget*, PlaceholderHostWindow* self) {

@@ -63,7 +63,7 @@ private:
     bool splash_ = false;
     GtkWindow* window_ = nullptr;
     WebKitWebView* view_ = nullptr;
-    std::shared_ptr<web::ScriptBridge> bridge_;
+    std::unique_ptr<web::ScriptBridge> bridge_;
     std::unique_ptr<app::HostWindow> self_;
 };
 

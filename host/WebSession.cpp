@@ -29,9 +29,7 @@ bool isDefaultKeyPath(const std::u16string& optionKeyPath) {
 
 void prepare(WebKitWebContext* context) {
     res::registerResourceScheme(context);
-#if NORV_HAVE_SCRIPT_BRIDGE
     web::ScriptBridge::prepareContext(context);
-#endif
 }
 
 } // namespace

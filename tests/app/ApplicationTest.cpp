@@ -43,7 +43,7 @@ TEST_F(ApplicationTest, StartsTheHostOnTheStartupAddressWithTheDefaultCaption) {
     com::Bstr agent;
     platform.lastHost->get_userAgentProperties(&agent);
     EXPECT_EQ(agent, com::Bstr(u" Norv 1.5.0.0"));
-    com::ComPtr<TaviUISettings> settings;
+    com::ComPtr<typelib::ITaviUISettings> settings;
     ASSERT_EQ(platform.lastHost->get_uiSettings(settings.put()), com::S_OK);
     com::Bstr splash, error;
     settings->get_splashScreenURI(&splash);

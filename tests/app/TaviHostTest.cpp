@@ -75,8 +75,8 @@ TEST_F(TaviHostTest, ApplicationKeepsOneReferenceToTheObjectAssigned) {
 }
 
 TEST_F(TaviHostTest, UiSettingsIsTheSameObjectEveryTime) {
-    com::ComPtr<TaviUISettings> a;
-    com::ComPtr<TaviUISettings> b;
+    com::ComPtr<typelib::ITaviUISettings> a;
+    com::ComPtr<typelib::ITaviUISettings> b;
     EXPECT_EQ(host->get_uiSettings(a.put()), com::S_OK);
     EXPECT_EQ(host->get_uiSettings(b.put()), com::S_OK);
     EXPECT_TRUE(a);
@@ -129,7 +129,7 @@ TEST_F(TaviHostTest, RunWithoutAddressCreatesNothingAndReleasesTheLock) {
 }
 
 TEST_F(TaviHostTest, RunConfiguresTheHostWindowInOrder) {
-    com::ComPtr<TaviUISettings> settings;
+    com::ComPtr<typelib::ITaviUISettings> settings;
     ASSERT_EQ(host->get_uiSettings(settings.put()), com::S_OK);
     ASSERT_EQ(settings->put_dialogSettingsDefault(com::Bstr(u"<ui:window/>")), com::S_OK);
     platform.quitCode = 0;

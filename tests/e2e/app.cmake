@@ -13,6 +13,7 @@ foreach(exe norv-view-relative norv-view-no-address)
     norv_target_defaults(${exe})
     target_link_libraries(${exe} PRIVATE host)
     set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/app)
+    norv_web_bridge_beside(${exe})
 endforeach()
 
 norv_e2e_test(app_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp
