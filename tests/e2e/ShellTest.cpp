@@ -149,6 +149,110 @@ TEST_F(ShellTest, EveryRequestAndNavigatorUserAgentCarryTheToken) {
     shell.stop();
 }
 
+// The page reads tavi.host, then changes the user agent step by step, loading itself
+// again after each change (?step=N): each load shows the user agent that the change gave
+// the next requests, and reports what script read in its address.
+constexpr const char* kHostPage = R"(<!DOCTYPE html><html><body><script>
+var step = Number(new URLSearchParams(location.search).get('step') || '1');
+function next(value) {
+  location.replace('/host.html?step=' + (step + 1) + '&v=' +
+                   encodeURIComponent(JSON.stringify(value)) + '&ua=' +
+                   encodeURIComponent(navigator.userAgent));
+}
+try {
+  var host = window.tavi.host;
+  if (step == 1) {
+    var r = {};
+    r.isEmulation = host.isEmulation;
+    r.properties = host.userAgentProperties;
+    r.splash = host.uiSettings.splashScreenURI;
+    r.error = host.uiSettings.errorDialogURI;
+    r.getAttributes = typeof window.getAttributes;
+    r.taviGetAttributes = typeof window.tavi.getAttributes;
+    r.screenType = window.tavi.windowTypes.screen;
+    try { host.run('', 'Caption'); r.run = 'no error'; }
+    catch (e) { r.runNumber = e.number; r.runDescription = e.description; r.runMessage = e.message; }
+    next(r);
+  } else if (step == 2) {
+    host.userAgentProperties = 'Norv 1.5.0.0';
+    next(host.userAgentProperties);
+  } else if (step == 3) {
+    host.userAgentProperties = 'MyApp 2';
+    next(host.userAgentProperties);
+  } else if (step == 4) {
+    host.userAgentProperties = 'MyApp 2';
+    next(host.userAgentProperties);
+  } else if (step == 5) {
+    host.userAgentProperties = '';
+    next(host.userAgentProperties);
+  }
+} catch (e) {
+  location.replace('/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
+}
+</script></body></html>)";
+
+TEST_F(ShellTest, ScriptReadsTheHostAndReplacesTheUserAgent) {
+    server.serve("/host.html", kHostPage);
+    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
+        << "<!DOCTYPE html><script>location.replace('" << server.url("/host.html")
+        << "');</script>";
+    Process shell = start(NORV_VIEW_RELATIVE);
+
+    auto load = [&](int step) {
+        return server.waitFor([step](const HttpRequest& r) {
+            return r.path == "/host.html" && r.param("step").value_or("1") == std::to_string(step);
+        });
+    };
+    auto first = load(1);
+    ASSERT_TRUE(first) << shell.output();
+    const std::string composed = first->header("user-agent");
+    expectComposed(composed);
+
+    // What script read on the first load, and navigator.userAgent there.
+    auto second = load(2);
+    ASSERT_TRUE(second) << shell.output();
+    const std::string reported = second->param("v").value_or("");
+    EXPECT_EQ(second->param("ua"), composed);
+    for (const char* expected :
+         {R"("isEmulation":false)", R"("properties":" Norv 1.5.0.0")",
+          R"("splash":"STARTUPSPLASH.HTM")", R"("error":"CONNECTIONERROR.HTM")",
+          R"("getAttributes":"function")", R"("taviGetAttributes":"undefined")",
+          R"("screenType":4)",
+          // run("") fails with E_INVALIDARG, as a signed 32-bit number, with its text.
+          R"("runNumber":-2147024809)", R"("runDescription":"The parameter is incorrect.")",
+          R"("runMessage":"The parameter is incorrect.")"})
+        EXPECT_NE(reported.find(expected), std::string::npos) << expected << " in " << reported;
+
+    // Assigning the token again changes nothing.
+    auto third = load(3);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->header("user-agent"), composed);
+    EXPECT_EQ(third->param("v"), R"(" Norv 1.5.0.0")");
+
+    // Another text replaces the token.
+    const std::string token = "; Norv 1.5.0.0";
+    std::string replaced = composed;
+    replaced.replace(replaced.find(token), token.size(), "; MyApp 2");
+    auto fourth = load(4);
+    ASSERT_TRUE(fourth);
+    EXPECT_EQ(fourth->header("user-agent"), replaced);
+    EXPECT_EQ(fourth->param("v"), R"(" MyApp 2")");
+    auto fifth = load(5);
+    ASSERT_TRUE(fifth);
+    EXPECT_EQ(fifth->header("user-agent"), replaced);
+    EXPECT_EQ(fifth->param("ua"), replaced);
+
+    // The empty text brings back WebKit's own user agent, and nothing reads as added.
+    std::string platformDefault = composed;
+    platformDefault.erase(platformDefault.find(token), token.size());
+    auto sixth = load(6);
+    ASSERT_TRUE(sixth);
+    EXPECT_EQ(sixth->header("user-agent"), platformDefault);
+    EXPECT_EQ(sixth->param("v"), "null");
+    EXPECT_EQ(server.count([](const HttpRequest& r) { return r.path == "/failed"; }), 0u);
+    shell.stop();
+}
+
 TEST_F(ShellTest, ClosingTheWindowEndsTheProcessWithCodeZero) {
     Process shell = start(NORV_VIEW);
     std::string id = waitForWindow("^Norv View$");
