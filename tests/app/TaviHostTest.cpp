@@ -45,6 +45,62 @@ protected:
     com::ComPtr<TaviHost> host;
 };
 
+TEST_F(TaviHostTest, AnswersItsInterfaceAndIDispatchOnly) {
+    com::ComPtr<typelib::ITaviHost> asHost;
+    com::ComPtr<com::IDispatch> asDispatch;
+    com::ComPtr<typelib::ITaviUISettings> asSettings;
+    EXPECT_EQ(host.as(asHost), com::S_OK);
+    EXPECT_EQ(host.as(asDispatch), com::S_OK);
+    EXPECT_EQ(host.as(asSettings), com::E_NOINTERFACE);
+}
+
+TEST_F(TaviHostTest, ScriptReachesTheMembersByTheirDispatchIdentifiers) {
+    com::IDispatch* dispatch = static_cast<typelib::ITaviHost*>(host.get());
+    const std::pair<const char16_t*, com::DISPID> members[] = {
+        {u"application", 1},         {u"isEmulation", 2},  {u"uiSettings", 3},
+        {u"USERAGENTPROPERTIES", 4}, {u"run", 0x60020006},
+    };
+    for (const auto& [name, expected] : members) {
+        com::DISPID id = 0;
+        EXPECT_EQ(com::getIdOfName(dispatch, name, id), com::S_OK);
+        EXPECT_EQ(id, expected);
+    }
+
+    com::Variant token[1] = {com::Variant::fromBstr(com::Bstr(u"Norv 1.5.0.0"))};
+    EXPECT_EQ(com::invokeByName(dispatch, u"userAgentProperties", com::DISPATCH_PROPERTYPUT, token,
+                                nullptr),
+              com::S_OK);
+    com::Variant read;
+    EXPECT_EQ(
+        com::invokeByName(dispatch, u"userAgentProperties", com::DISPATCH_PROPERTYGET, {}, &read),
+        com::S_OK);
+    ASSERT_EQ(read.vt(), com::VT_BSTR);
+    EXPECT_EQ(read.bstr(), com::Bstr(u" Norv 1.5.0.0"));
+
+    com::Variant emulation;
+    EXPECT_EQ(
+        com::invokeByName(dispatch, u"isEmulation", com::DISPATCH_PROPERTYGET, {}, &emulation),
+        com::S_OK);
+    EXPECT_EQ(emulation.vt(), com::VT_BOOL);
+    EXPECT_EQ(emulation.boolVal(), com::VARIANT_FALSE);
+
+    com::Variant settings;
+    EXPECT_EQ(com::invokeByName(dispatch, u"uiSettings", com::DISPATCH_PROPERTYGET, {}, &settings),
+              com::S_OK);
+    ASSERT_EQ(settings.vt(), com::VT_DISPATCH);
+    com::Variant splash;
+    EXPECT_EQ(com::invokeByName(settings.dispatch(), u"splashScreenURI", com::DISPATCH_PROPERTYGET,
+                                {}, &splash),
+              com::S_OK);
+    EXPECT_EQ(splash.bstr(), com::Bstr::empty());
+
+    com::Variant runArgs[2] = {com::Variant::fromBstr(com::Bstr::empty()),
+                               com::Variant::fromBstr(com::Bstr(u"Caption"))};
+    EXPECT_EQ(com::invokeByName(dispatch, u"run", com::DISPATCH_METHOD, runArgs, nullptr),
+              com::E_INVALIDARG);
+    EXPECT_TRUE(platform.log.events.empty());
+}
+
 TEST_F(TaviHostTest, IsEmulationIsAlwaysFalse) {
     com::VARIANT_BOOL value = com::VARIANT_TRUE;
     EXPECT_EQ(host->get_isEmulation(&value), com::S_OK);
