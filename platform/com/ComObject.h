@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 #include "platform/com/ComPtr.h"
 #include "platform/com/Unknown.h"
@@ -32,10 +33,24 @@ bool interfaceChainHas(const IID& iid) {
     return false;
 }
 
+// The interface a base class of an object stands for: the class itself, or for an
+// implementation helper (such as DispatchImpl<I>) the interface it names as `Interface`.
+template <class T>
+struct InterfaceOf {
+    using type = T;
+};
+template <class T>
+requires requires {
+    typename T::Interface;
+}
+struct InterfaceOf<T> {
+    using type = typename T::Interface;
+};
+
 template <class Self, class First, class... Rest>
 void* findInterface(Self* self, const IID& iid) {
     if (interfaceChainHas<First>(iid))
-        return static_cast<First*>(self);
+        return static_cast<typename InterfaceOf<First>::type*>(static_cast<First*>(self));
     if constexpr (sizeof...(Rest) > 0)
         return findInterface<Self, Rest...>(self, iid);
     return nullptr;
@@ -127,8 +142,13 @@ private:
         std::uint32_t AddRef() override { return ++count; }
         std::uint32_t Release() override {
             std::uint32_t left = --count;
-            if (left == 0)
+            if (left == 0) {
+                // Keep the count above zero while the destructor runs, so that references
+                // taken and given back during destruction (for example by an outer object
+                // releasing an aggregated interface) cannot destroy the object twice.
+                count = 1;
                 delete static_cast<Derived*>(owner);
+            }
             return left;
         }
         ComObject* owner;
@@ -137,6 +157,50 @@ private:
 
     Inner inner_;
     IUnknown* outer_ = nullptr; // not counted: the outer object owns us
+};
+
+// An interface of an aggregated inner object, held by its outer object.
+//
+// Querying the inner object adds a reference to the outer object (the inner object's
+// interfaces delegate to it), which would keep the outer object alive forever. So, as
+// COM's aggregation rules require, the holder gives that reference back to the outer
+// object right after the query, and takes one again just before it releases the
+// interface. The inner unknown itself is held with an ordinary ComPtr<IUnknown>.
+template <Interface I>
+class InnerInterface {
+public:
+    InnerInterface() = default;
+    InnerInterface(const InnerInterface&) = delete;
+    InnerInterface& operator=(const InnerInterface&) = delete;
+    ~InnerInterface() { reset(); }
+
+    // Queries `inner` (the inner object's non-delegating unknown) for I.
+    HRESULT query(IUnknown* outer, IUnknown* inner) {
+        reset();
+        if (outer == nullptr || inner == nullptr)
+            return E_POINTER;
+        void* p = nullptr;
+        HRESULT hr = inner->QueryInterface(I::iid, &p);
+        if (failed(hr))
+            return hr;
+        outer_ = outer;
+        p_ = static_cast<I*>(p);
+        outer_->Release();
+        return S_OK;
+    }
+    void reset() {
+        if (p_ == nullptr)
+            return;
+        outer_->AddRef();
+        std::exchange(p_, nullptr)->Release();
+    }
+    I* get() const { return p_; }
+    I* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    IUnknown* outer_ = nullptr;
+    I* p_ = nullptr;
 };
 
 } // namespace norv::com

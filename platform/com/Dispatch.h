@@ -58,9 +58,19 @@ protected:
     ~IDispatch() = default;
 };
 
-// Convenience for callers: look one name up and invoke it (by-name property access).
+// Convenience for callers: look one name up (IID_NULL, LOCALE_USER_DEFAULT) and invoke it
+// (by-name property access). Arguments are given in call order; a put passes its value as
+// the named argument DISPID_PROPERTYPUT. When Invoke reports DISP_E_EXCEPTION, the
+// exception's description becomes the thread's error information (so throwIfFailed
+// raises it as a dispatch exception); the HRESULT is returned unchanged.
 HRESULT getIdOfName(IDispatch* target, std::u16string_view name, DISPID& id);
 HRESULT invokeByName(IDispatch* target, std::u16string_view name, std::uint16_t flags,
                      std::span<Variant> argsInCallOrder, Variant* result);
+// Puts a property by name: objects, arrays and references are tried with
+// DISPATCH_PROPERTYPUTREF first and with DISPATCH_PROPERTYPUT when that fails; everything
+// else goes with DISPATCH_PROPERTYPUT. The put value is the named argument
+// DISPID_PROPERTYPUT. When Invoke reports DISP_E_EXCEPTION the exception's description
+// becomes the thread's error information (as with invokeByName).
+HRESULT putPropertyByName(IDispatch* target, std::u16string_view name, const Variant& value);
 
 } // namespace norv::com

@@ -53,6 +53,7 @@ constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = hresult(0x8002000F);
 constexpr HRESULT DISP_E_BUFFERTOOSMALL = hresult(0x80020013);
 constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = hresult(0x8002802B);
 constexpr HRESULT TYPE_E_TYPEMISMATCH = hresult(0x80028CA0);
+constexpr HRESULT TYPE_E_LIBNOTREGISTERED = hresult(0x8002801D);
 
 constexpr HRESULT CONNECT_E_NOCONNECTION = hresult(0x80040200);
 constexpr HRESULT CONNECT_E_ADVISELIMIT = hresult(0x80040201);
@@ -111,6 +112,14 @@ constexpr std::uint32_t ERROR_DIRECTORY = 267;
 constexpr std::uint32_t ERROR_NOT_FOUND = 1168;
 constexpr std::uint32_t ERROR_TIMEOUT = 1460;
 constexpr std::uint32_t ERROR_GEN_FAILURE = 31;
+constexpr std::uint32_t ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr std::uint32_t ERROR_NOT_SAME_DEVICE = 17;
+constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
+constexpr std::uint32_t ERROR_INVALID_NAME = 123;
+constexpr std::uint32_t ERROR_DIR_NOT_EMPTY = 145;
+constexpr std::uint32_t ERROR_BUSY = 170;
+constexpr std::uint32_t ERROR_OPERATION_ABORTED = 995;
+constexpr std::uint32_t ERROR_CANCELLED = 1223;
 
 // Maps an errno value to the Win32 error code of the same meaning; values without a
 // counterpart become ERROR_GEN_FAILURE, so a failure never reads as success.

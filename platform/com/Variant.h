@@ -30,6 +30,9 @@ enum : VARTYPE {
     VT_UNKNOWN = 13,
     VT_UI1 = 17,
     VT_UI4 = 19,
+    VT_VOID = 24, // type descriptions only: no value
+    VT_HRESULT = 25,
+    VT_RECORD = 36, // type descriptions only: a record (see RecordInfo)
     VT_ARRAY = 0x2000,
     VT_BYREF = 0x4000,
     VT_TYPEMASK = 0x0FFF,
@@ -43,7 +46,7 @@ using DATE = double;
 class Variant;
 
 // A one-dimensional array of variants (VT_ARRAY | VT_VARIANT) or of bytes
-// (VT_ARRAY | VT_UI1).
+// (VT_ARRAY | VT_UI1). Copies of a Variant share the array.
 struct SafeArray {
     VARTYPE elementType = VT_VARIANT;
     std::vector<Variant> variants;   // when elementType == VT_VARIANT
@@ -118,11 +121,17 @@ private:
 //   letter case or a decimal number; any other text -> DISP_E_TYPEMISMATCH.
 // - to VT_I4 (and VT_I2, VT_UI1, VT_UI4): numbers rounded half to even, text as a
 //   decimal number; out of range -> DISP_E_OVERFLOW, other text -> DISP_E_TYPEMISMATCH.
-// - to VT_R4, VT_R8: numbers and decimal text.
-// - to VT_BSTR: numbers in their shortest decimal form, booleans as "-1" / "0" (as the
-//   automation runtime does without its alphabetic flag), VT_NULL -> DISP_E_TYPEMISMATCH.
-// - to VT_UNKNOWN / VT_DISPATCH: objects (QueryInterface for IDispatch); VT_EMPTY gives
-//   a null object; anything else -> DISP_E_TYPEMISMATCH.
+// - to VT_R4, VT_R8: numbers and decimal text (beyond a double -> DISP_E_OVERFLOW).
+// - to VT_DATE: numbers within the years 100 to 9999; text -> DISP_E_TYPEMISMATCH.
+// - to VT_BSTR: numbers in their shortest decimal form (at most 15 significant digits for
+//   VT_R8, 7 for VT_R4, exponent as "1E+20"), booleans as "-1" / "0" (as the automation
+//   runtime does without its alphabetic flag), dates as "M/D/YYYY h:mm:ss AM",
+//   VT_NULL, VT_ERROR and objects -> DISP_E_TYPEMISMATCH.
+// Decimal text: optional spaces, sign, digits with an optional fraction and exponent;
+// hexadecimal, "inf" and "nan" are not numbers. VT_BYREF | VT_UI1 is read through.
+// On failure `out` is left unchanged.
+// - to VT_UNKNOWN / VT_DISPATCH: objects (QueryInterface for IDispatch, whose failure is
+//   returned); VT_EMPTY gives a null object; anything else -> DISP_E_TYPEMISMATCH.
 // VT_EMPTY converts to the zero value of numeric and text types.
 HRESULT changeType(Variant& out, const Variant& in, VARTYPE vt);
 
