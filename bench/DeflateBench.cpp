@@ -33,7 +33,8 @@ public:
     explicit MemoryStream(const std::vector<std::uint8_t>& input) : input_(input) {}
     std::ptrdiff_t read(std::span<std::uint8_t> buffer) override {
         const std::size_t n = std::min(buffer.size(), input_.size() - pos_);
-        std::memcpy(buffer.data(), input_.data() + pos_, n);
+        if (n > 0)
+            std::memcpy(buffer.data(), input_.data() + pos_, n);
         pos_ += n;
         return static_cast<std::ptrdiff_t>(n);
     }

@@ -27,7 +27,8 @@ public:
         if (failReadAt_ != SIZE_MAX && pos_ >= failReadAt_)
             return -1;
         const std::size_t n = std::min({buffer.size(), input_.size() - pos_, maxRead_});
-        std::memcpy(buffer.data(), input_.data() + pos_, n);
+        if (n > 0)
+            std::memcpy(buffer.data(), input_.data() + pos_, n);
         pos_ += n;
         return static_cast<std::ptrdiff_t>(n);
     }
