@@ -185,6 +185,29 @@ TEST_F(WindowDescriptionTest, UndeclaredPrefixIsNotWellFormed) {
     EXPECT_EQ(load(window(u"clientWidth=\"1px\" clientWidth=\"2px\"")), NORV_E_XMLNOTWELLFORMED);
 }
 
+TEST_F(WindowDescriptionTest, EntitiesExpandOnlyWhenSafe) {
+    const std::u16string root = u"<ui:window xmlns:ui=\"urn:schemas-tavimark-mixed1.0\">";
+    ASSERT_EQ(load(u"<!DOCTYPE ui:window [<!ENTITY e \"#x\">]>" + root +
+                   u"<title cssSelector=\"&e;\"/></ui:window>"),
+              S_OK);
+    EXPECT_EQ(snapshot(description.get()).title->selector, u"#x");
+    // An external entity is never read, and an exponential expansion is refused.
+    EXPECT_EQ(load(u"<!DOCTYPE ui:window [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>" + root +
+                   u"<title cssSelector=\"&e;\"/></ui:window>"),
+              NORV_E_XMLNOTWELLFORMED);
+    std::u16string entities = u"<!ENTITY a0 \"xxxxxxxxxx\">";
+    for (int i = 1; i < 10; ++i) {
+        std::u16string previous = u"&a" + std::u16string(1, u'0' + (i - 1)) + u";";
+        entities += u"<!ENTITY a" + std::u16string(1, u'0' + i) + u" \"";
+        for (int n = 0; n < 10; ++n)
+            entities += previous;
+        entities += u"\">";
+    }
+    EXPECT_EQ(load(u"<!DOCTYPE ui:window [" + entities + u"]>" + root +
+                   u"<title cssSelector=\"&a9;\"/></ui:window>"),
+              NORV_E_XMLNOTWELLFORMED);
+}
+
 TEST_F(WindowDescriptionTest, BadValuesResetToTheDefaults) {
     const std::u16string_view bad[] = {
         u"clientWidth=\"326\"", u"clientHeight=\"12pt\"", u"type=\"Normal\"",
