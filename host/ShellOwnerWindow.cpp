@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/com/Bstr.h"
+#include "platform/web/GObjectRef.h"
 #include "res/Resources.h"
 
 namespace norv::host {
@@ -15,17 +16,19 @@ bool ShellOwnerWindow::setIcon(unsigned id) {
     auto png = res::loadIcon(id);
     if (!png)
         return false;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
+    auto loader =
+        web::GObjectRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new_with_type("png", nullptr));
     if (!loader)
         return false;
-    bool loaded = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(png->data()),
-                                          png->size(), nullptr) &&
-                  gdk_pixbuf_loader_close(loader, nullptr);
-    GdkPixbuf* icon = loaded ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    bool loaded =
+        gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(png->data()),
+                                png->size(), nullptr) &&
+        gdk_pixbuf_loader_close(loader.get(), nullptr);
+    GdkPixbuf* icon = loaded ? gdk_pixbuf_loader_get_pixbuf(loader.get()) : nullptr;
     if (icon)
         window_.setIcon(icon);
     if (!loaded)
-        gdk_pixbuf_loader_close(loader, nullptr);
+        gdk_pixbuf_loader_close(loader.get(), nullptr);
     g_object_unref(loader);
     return icon != nullptr;
 }

@@ -64,10 +64,8 @@ void WebSession::handlersChanged() {
 }
 
 std::string WebSession::defaultUserAgent() const {
-    WebKitSettings* settings = webkit_settings_new();
-    std::string agent = webkit_settings_get_user_agent(settings);
-    g_object_unref(settings);
-    return agent;
+    auto settings = web::GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
+    return webkit_settings_get_user_agent(settings.get());
 }
 
 std::string WebSession::currentUserAgent() const {
@@ -90,16 +88,17 @@ WebKitWebContext* WebSession::contextFor(const std::u16string& optionKeyPath) {
     }
     std::string key = com::utf16ToUtf8(optionKeyPath);
     if (auto it = contexts_.find(key); it != contexts_.end())
-        return it->second;
+        return it->second.get();
     std::string data = dataDirectory(optionKeyPath);
     std::string cache = cacheDirectory(optionKeyPath);
-    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
-        "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
-    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(manager);
-    g_object_unref(manager);
-    prepare(context);
-    contexts_.emplace(std::move(key), context);
-    return context;
+    auto manager = web::GObjectRef<WebKitWebsiteDataManager>::adopt(webkit_website_data_manager_new(
+        "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr));
+    auto context = web::GObjectRef<WebKitWebContext>::adopt(
+        webkit_web_context_new_with_website_data_manager(manager.get()));
+    prepare(context.get());
+    WebKitWebContext* result = context.get();
+    contexts_.emplace(std::move(key), std::move(context));
+    return result;
 }
 
 std::string WebSession::dataDirectory(const std::u16string& optionKeyPath) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/InternetSession.h"
+#include "platform/web/GObjectRef.h"
 
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitWebView WebKitWebView;
@@ -55,7 +56,7 @@ private:
     static void onViewDestroyed(WebKitWebView* view, WebSession* self);
 
     std::map<std::string, std::shared_ptr<app::ProtocolHandlerFactory>, std::less<>> handlers_;
-    std::map<std::string, WebKitWebContext*> contexts_; // held for the life of the process
+    std::map<std::string, web::GObjectRef<WebKitWebContext>> contexts_;
     std::vector<WebKitWebView*> views_;
 };
 

@@ -23,6 +23,15 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
+template <class T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const { Free(p); }
+};
+using Error = std::unique_ptr<GError, Deleter<GError, g_error_free>>;
+using Bytes = std::unique_ptr<GBytes, Deleter<GBytes, g_bytes_unref>>;
+template <class T>
+using Object = std::unique_ptr<T, decltype([](T* p) { g_object_unref(p); })>;
+
 bool isThisProgram(const std::string& module) {
     if (module.empty())
         return true;
@@ -41,24 +50,20 @@ void serve(WebKitURISchemeRequest* request, gpointer) {
     if (auto name = resourceNameOfUrl(uri ? uri : ""))
         resource = findResource(*name);
     if (!resource) {
-        GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
-                                    "The resource %s does not exist.", uri ? uri : "");
-        webkit_uri_scheme_request_finish_error(request, error);
-        g_error_free(error);
+        Error error(g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "The resource %s does not exist.",
+                                uri ? uri : ""));
+        webkit_uri_scheme_request_finish_error(request, error.get());
         return;
     }
     auto size = static_cast<gssize>(resource->data.size());
-    GBytes* bytes = g_bytes_new(resource->data.data(), resource->data.size());
-    GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-    g_bytes_unref(bytes);
-    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, size);
-    g_object_unref(stream);
+    Bytes bytes(g_bytes_new(resource->data.data(), resource->data.size()));
+    Object<GInputStream> stream(g_memory_input_stream_new_from_bytes(bytes.get()));
+    Object<WebKitURISchemeResponse> response(webkit_uri_scheme_response_new(stream.get(), size));
     std::string contentType = resource->mimeType;
     if (contentType.starts_with("text/"))
         contentType += "; charset=utf-8";
-    webkit_uri_scheme_response_set_content_type(response, contentType.c_str());
-    webkit_uri_scheme_request_finish_with_response(request, response);
-    g_object_unref(response);
+    webkit_uri_scheme_response_set_content_type(response.get(), contentType.c_str());
+    webkit_uri_scheme_request_finish_with_response(request, response.get());
 }
 
 } // namespace
