@@ -20,16 +20,13 @@ bool ShellOwnerWindow::setIcon(unsigned id) {
         web::GObjectRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new_with_type("png", nullptr));
     if (!loader)
         return false;
-    bool loaded =
-        gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(png->data()),
-                                png->size(), nullptr) &&
-        gdk_pixbuf_loader_close(loader.get(), nullptr);
+    bool written = gdk_pixbuf_loader_write(
+        loader.get(), reinterpret_cast<const guchar*>(png->data()), png->size(), nullptr);
+    // Closing also ends a failed load, so it happens in every case.
+    bool loaded = gdk_pixbuf_loader_close(loader.get(), nullptr) && written;
     GdkPixbuf* icon = loaded ? gdk_pixbuf_loader_get_pixbuf(loader.get()) : nullptr;
     if (icon)
         window_.setIcon(icon);
-    if (!loaded)
-        gdk_pixbuf_loader_close(loader.get(), nullptr);
-    g_object_unref(loader);
     return icon != nullptr;
 }
 
