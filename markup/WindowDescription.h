@@ -8,9 +8,9 @@
 
 #include "markup/ElementDescription.h"
 #include "markup/IWindowDescription.h"
-#include "markup/SupportErrorInfo.h"
 #include "markup/WindowTypes.h"
 #include "platform/com/ComObject.h"
+#include "platform/com/SupportErrorInfo.h"
 
 struct _xmlNode; // libxml2's element node
 
@@ -20,7 +20,7 @@ namespace norv::markup {
 inline constexpr std::string_view kDeclarationNamespace = "urn:schemas-tavimark-mixed1.0";
 
 class WindowDescription
-    : public com::ComObject<WindowDescription, IWindowDescription, ISupportErrorInfo> {
+    : public com::ComObject<WindowDescription, IWindowDescription, com::ISupportErrorInfo> {
 public:
     // IDispatch: the interface is not described by the type library.
     com::HRESULT GetTypeInfoCount(std::uint32_t* count) override;

@@ -1,18 +1,14 @@
 #pragma once
-// The window types a declaration can ask for (the type library's TaviWindowTypes).
+// The window types a declaration can ask for, and the special values of its fields.
 
 #include <cstdint>
 
+#include "typelib/NorvViewTypes.h"
+
 namespace norv::markup {
 
-enum TaviWindowTypes : std::int32_t {
-    wtAuto = 0,
-    wtNormal = 1,
-    wtUtility = 2,
-    wtCustom = 3,
-    wtScreen = 4,
-    wtUnknown = 5,
-};
+using typelib::TaviWindowTypes;
+using enum typelib::TaviWindowTypes;
 
 // The tri-state of isApplicationWindow: -1 yes, 0 no, 100 unspecified ("auto").
 constexpr std::int32_t kTriStateYes = -1;

@@ -4,17 +4,17 @@
 
 #include "platform/com/Unknown.h"
 
-namespace norv::markup {
+namespace norv::com {
 
-struct ISupportErrorInfo : com::IUnknown {
-    static constexpr com::IID iid = com::guid("{DF0B3D60-548F-101B-8E65-08002B2BC119}");
-    using Base = com::IUnknown;
+struct ISupportErrorInfo : IUnknown {
+    static constexpr IID iid = guid("{DF0B3D60-548F-101B-8E65-08002B2BC119}");
+    using Base = IUnknown;
 
     // S_OK when the interface publishes error information, S_FALSE otherwise.
-    virtual com::HRESULT InterfaceSupportsErrorInfo(const com::IID& iid) = 0;
+    virtual HRESULT InterfaceSupportsErrorInfo(const IID& iid) = 0;
 
 protected:
     ~ISupportErrorInfo() = default;
 };
 
-} // namespace norv::markup
+} // namespace norv::com
