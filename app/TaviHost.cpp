@@ -160,7 +160,7 @@ com::HRESULT TaviHost::runGuarded(const com::Bstr& startupUri, const com::Bstr& 
             message = e.message();
         } catch (const std::bad_alloc&) {
             message = com::MemoryException().message();
-        } catch (const std::exception&) {
+        } catch (...) {
             message = com::messageForHResult(com::E_FAIL);
         }
         platform_.messageBox(message);
