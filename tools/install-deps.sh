@@ -7,7 +7,7 @@ packages=(
     # build
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
     # libraries
-    libgtk-3-dev libwebkit2gtk-4.1-dev libxml2-dev zlib1g-dev libx11-dev libxext-dev
+    libglib2.0-dev libgtk-3-dev libwebkit2gtk-4.1-dev libxml2-dev zlib1g-dev libx11-dev libxext-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-gtk3
     # tests and benchmarks

@@ -33,10 +33,24 @@ bool interfaceChainHas(const IID& iid) {
     return false;
 }
 
+// The interface a base class of an object stands for: the class itself, or for an
+// implementation helper (such as DispatchImpl<I>) the interface it names as `Interface`.
+template <class T>
+struct InterfaceOf {
+    using type = T;
+};
+template <class T>
+requires requires {
+    typename T::Interface;
+}
+struct InterfaceOf<T> {
+    using type = typename T::Interface;
+};
+
 template <class Self, class First, class... Rest>
 void* findInterface(Self* self, const IID& iid) {
     if (interfaceChainHas<First>(iid))
-        return static_cast<First*>(self);
+        return static_cast<typename InterfaceOf<First>::type*>(static_cast<First*>(self));
     if constexpr (sizeof...(Rest) > 0)
         return findInterface<Self, Rest...>(self, iid);
     return nullptr;

@@ -30,6 +30,9 @@ enum : VARTYPE {
     VT_UNKNOWN = 13,
     VT_UI1 = 17,
     VT_UI4 = 19,
+    VT_VOID = 24, // type descriptions only: no value
+    VT_HRESULT = 25,
+    VT_RECORD = 36, // type descriptions only: a record (see RecordInfo)
     VT_ARRAY = 0x2000,
     VT_BYREF = 0x4000,
     VT_TYPEMASK = 0x0FFF,

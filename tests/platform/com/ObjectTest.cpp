@@ -66,7 +66,6 @@ private:
 };
 
 TEST(ComObject, QueryInterfaceFollowsTheBaseChain) {
-    ComPtr<InnerObject> unused; // keeps the helper class referenced
     ComPtr<OuterObject> outer = makeObject<OuterObject>();
     ComPtr<IFirst> first;
     ASSERT_EQ(outer->QueryInterface(IFirst::iid, first.putVoid()), S_OK);

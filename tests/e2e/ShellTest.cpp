@@ -1,0 +1,340 @@
+// The shell end to end: the real program under Xvfb with openbox, against a loopback HTTP
+// server that records what the browser sends.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <csignal>
+#include <fstream>
+#include <memory>
+
+#include "tests/support/HttpServer.h"
+#include "tests/support/Process.h"
+#include "tests/support/XSession.h"
+
+namespace norv::test {
+namespace {
+
+constexpr const char* kToken = "; Norv 1.5.0.0)";
+
+// A connection to the test's X server for what xdotool cannot do.
+class XConnection {
+public:
+    explicit XConnection(const std::string& display) : display_(XOpenDisplay(display.c_str())) {}
+    ~XConnection() {
+        if (display_)
+            XCloseDisplay(display_);
+    }
+    XConnection(const XConnection&) = delete;
+    XConnection& operator=(const XConnection&) = delete;
+    explicit operator bool() const { return display_ != nullptr; }
+
+    // Asks a window to close, as a window manager does (WM_DELETE_WINDOW).
+    void requestClose(Window window) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] =
+            static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display_, window, False, NoEventMask, &event);
+        XFlush(display_);
+    }
+
+    // The window-group leader named in a window's WM_HINTS; 0 when none.
+    Window groupLeader(Window window) {
+        std::unique_ptr<XWMHints, decltype(&XFree)> hints(XGetWMHints(display_, window), &XFree);
+        if (!hints || !(hints->flags & WindowGroupHint))
+            return 0;
+        return hints->window_group;
+    }
+
+    // The window a window is transient for; 0 when none.
+    Window transientFor(Window window) {
+        Window parent = 0;
+        if (!XGetTransientForHint(display_, window, &parent))
+            return 0;
+        return parent;
+    }
+
+    std::string title(Window window) {
+        char* name = nullptr;
+        if (!XFetchName(display_, window, &name) || !name)
+            return {};
+        std::string text(name);
+        XFree(name);
+        return text;
+    }
+
+private:
+    Display* display_;
+};
+
+Window windowId(const std::string& text) {
+    return static_cast<Window>(std::stoul(text));
+}
+
+// The user agent carries the token at the end of the first parenthesis of WebKit's own.
+void expectComposed(const std::string& agent) {
+    auto close = agent.find(')');
+    ASSERT_NE(close, std::string::npos) << agent;
+    const std::string token(kToken);
+    ASSERT_GE(close + 1, token.size()) << agent;
+    EXPECT_EQ(agent.substr(close + 1 - token.size(), token.size()), token) << agent;
+    EXPECT_TRUE(agent.starts_with("Mozilla/5.0 (")) << agent;
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.serve("/ua.html", "<!DOCTYPE html><html><head>"
+                                 "<link rel=\"stylesheet\" href=\"/style.css\"></head><body>"
+                                 "<p>user agent</p><script>"
+                                 "fetch('/report?ua=' + encodeURIComponent(navigator.userAgent));"
+                                 "</script></body></html>");
+        server.serve("/style.css", "p { color: #222; }", "text/css");
+        server.serve("/report", "ok", "text/plain");
+        std::ofstream start(cwd.path() / "start.htm");
+        start << "<!DOCTYPE html><script>location.replace('" << server.url("/ua.html")
+              << "');</script>";
+    }
+
+    // Starts a program in the test's folder (so that "./start.htm" is found there).
+    Process start(const std::string& exe, const std::vector<std::string>& args = {}) {
+        std::vector<std::string> argv = {
+            "sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh", cwd.path().string(), exe};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return Process::spawn(argv, x.env());
+    }
+
+    // The one visible window whose title matches, once it is there.
+    std::string waitForWindow(const std::string& titleRegex) {
+        std::string id;
+        waitUntil([&] {
+            auto ids = x.findWindows(titleRegex);
+            if (ids.size() == 1)
+                id = ids.front();
+            return !id.empty();
+        });
+        return id;
+    }
+
+    // Waits for the report of navigator.userAgent.
+    std::string reportedUserAgent() {
+        auto report = server.waitForPath("/report");
+        if (!report)
+            return {};
+        return report->param("ua").value_or("");
+    }
+
+    XSession x;
+    HttpServer server;
+    TempDir cwd;
+};
+
+TEST_F(ShellTest, EveryRequestAndNavigatorUserAgentCarryTheToken) {
+    Process shell = start(NORV_VIEW_RELATIVE);
+    std::string reported = reportedUserAgent();
+    ASSERT_FALSE(reported.empty()) << shell.output();
+    expectComposed(reported);
+
+    for (const char* path : {"/ua.html", "/style.css", "/report"}) {
+        auto request = server.waitForPath(path);
+        ASSERT_TRUE(request) << path;
+        EXPECT_EQ(request->header("user-agent"), reported) << path;
+    }
+    shell.stop();
+}
+
+// The page reads tavi.host, then changes the user agent step by step, loading itself
+// again after each change (?step=N): each load shows the user agent that the change gave
+// the next requests, and reports what script read in its address.
+constexpr const char* kHostPage = R"(<!DOCTYPE html><html><body><script>
+var step = Number(new URLSearchParams(location.search).get('step') || '1');
+function next(value) {
+  location.replace('/host.html?step=' + (step + 1) + '&v=' +
+                   encodeURIComponent(JSON.stringify(value)) + '&ua=' +
+                   encodeURIComponent(navigator.userAgent));
+}
+try {
+  var host = window.tavi.host;
+  if (step == 1) {
+    var r = {};
+    r.isEmulation = host.isEmulation;
+    r.properties = host.userAgentProperties;
+    r.splash = host.uiSettings.splashScreenURI;
+    r.error = host.uiSettings.errorDialogURI;
+    r.getAttributes = typeof window.getAttributes;
+    r.taviGetAttributes = typeof window.tavi.getAttributes;
+    r.screenType = window.tavi.windowTypes.screen;
+    try { host.run('', 'Caption'); r.run = 'no error'; }
+    catch (e) { r.runNumber = e.number; r.runDescription = e.description; r.runMessage = e.message; }
+    next(r);
+  } else if (step == 2) {
+    host.userAgentProperties = 'Norv 1.5.0.0';
+    next(host.userAgentProperties);
+  } else if (step == 3) {
+    host.userAgentProperties = 'MyApp 2';
+    next(host.userAgentProperties);
+  } else if (step == 4) {
+    host.userAgentProperties = 'MyApp 2';
+    next(host.userAgentProperties);
+  } else if (step == 5) {
+    host.userAgentProperties = '';
+    next(host.userAgentProperties);
+  }
+} catch (e) {
+  location.replace('/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
+}
+</script></body></html>)";
+
+TEST_F(ShellTest, ScriptReadsTheHostAndReplacesTheUserAgent) {
+    server.serve("/host.html", kHostPage);
+    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
+        << "<!DOCTYPE html><script>location.replace('" << server.url("/host.html")
+        << "');</script>";
+    Process shell = start(NORV_VIEW_RELATIVE);
+
+    auto load = [&](int step) {
+        return server.waitFor([step](const HttpRequest& r) {
+            return r.path == "/host.html" && r.param("step").value_or("1") == std::to_string(step);
+        });
+    };
+    auto first = load(1);
+    ASSERT_TRUE(first) << shell.output();
+    const std::string composed = first->header("user-agent");
+    expectComposed(composed);
+
+    // What script read on the first load, and navigator.userAgent there.
+    auto second = load(2);
+    ASSERT_TRUE(second) << shell.output();
+    const std::string reported = second->param("v").value_or("");
+    EXPECT_EQ(second->param("ua"), composed);
+    for (const char* expected :
+         {R"("isEmulation":false)", R"("properties":" Norv 1.5.0.0")",
+          R"("splash":"STARTUPSPLASH.HTM")", R"("error":"CONNECTIONERROR.HTM")",
+          R"("getAttributes":"function")", R"("taviGetAttributes":"undefined")",
+          R"("screenType":4)",
+          // run("") fails with E_INVALIDARG, as a signed 32-bit number, with its text.
+          R"("runNumber":-2147024809)", R"("runDescription":"The parameter is incorrect.")",
+          R"("runMessage":"The parameter is incorrect.")"})
+        EXPECT_NE(reported.find(expected), std::string::npos) << expected << " in " << reported;
+
+    // Assigning the token again changes nothing.
+    auto third = load(3);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->header("user-agent"), composed);
+    EXPECT_EQ(third->param("v"), R"(" Norv 1.5.0.0")");
+
+    // Another text replaces the token.
+    const std::string token = "; Norv 1.5.0.0";
+    std::string replaced = composed;
+    replaced.replace(replaced.find(token), token.size(), "; MyApp 2");
+    auto fourth = load(4);
+    ASSERT_TRUE(fourth);
+    EXPECT_EQ(fourth->header("user-agent"), replaced);
+    EXPECT_EQ(fourth->param("v"), R"(" MyApp 2")");
+    auto fifth = load(5);
+    ASSERT_TRUE(fifth);
+    EXPECT_EQ(fifth->header("user-agent"), replaced);
+    EXPECT_EQ(fifth->param("ua"), replaced);
+
+    // The empty text brings back WebKit's own user agent, and nothing reads as added.
+    std::string platformDefault = composed;
+    platformDefault.erase(platformDefault.find(token), token.size());
+    auto sixth = load(6);
+    ASSERT_TRUE(sixth);
+    EXPECT_EQ(sixth->header("user-agent"), platformDefault);
+    EXPECT_EQ(sixth->param("v"), "null");
+    EXPECT_EQ(server.count([](const HttpRequest& r) { return r.path == "/failed"; }), 0u);
+    shell.stop();
+}
+
+TEST_F(ShellTest, ClosingTheWindowEndsTheProcessWithCodeZero) {
+    Process shell = start(NORV_VIEW);
+    std::string id = waitForWindow("^Norv View$");
+    ASSERT_FALSE(id.empty()) << shell.output();
+    XConnection display(x.display());
+    ASSERT_TRUE(display);
+    display.requestClose(windowId(id));
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
+}
+
+TEST_F(ShellTest, RestartOptionChangesNothing) {
+    Process shell = start(NORV_VIEW_RELATIVE, {"-r"});
+    std::string reported = reportedUserAgent();
+    ASSERT_FALSE(reported.empty()) << shell.output();
+    expectComposed(reported);
+    // The caption (string 133) is trimmed.
+    std::string id = waitForWindow("Norv E2E");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ(x.windowTitle(id), "Norv E2E");
+    XConnection display(x.display());
+    display.requestClose(windowId(id));
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
+}
+
+TEST_F(ShellTest, HostWindowBelongsToTheGroupOfTheHiddenOwnerWhichClosesIt) {
+    Process shell = start(NORV_VIEW_RELATIVE);
+    std::string id = waitForWindow("^Norv E2E$");
+    ASSERT_FALSE(id.empty()) << shell.output();
+    XConnection display(x.display());
+    Window host = windowId(id);
+    Window leader = display.groupLeader(host);
+    ASSERT_NE(leader, 0u);
+    EXPECT_NE(leader, host);
+    // Owned through the group, not as a transient window (which loses its taskbar entry).
+    EXPECT_EQ(display.transientFor(host), 0u);
+    EXPECT_EQ(display.title(leader), "Norv E2E");
+    // The owner is not shown anywhere.
+    EXPECT_EQ(x.findWindows("^Norv E2E$").size(), 1u);
+
+    // Asked to close, the owner closes its host windows and stays itself; the last host
+    // window gone, the program ends.
+    display.requestClose(leader);
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
+}
+
+TEST_F(ShellTest, EndOfSessionClosesTheHostWindows) {
+    Process shell = start(NORV_VIEW_RELATIVE);
+    ASSERT_FALSE(waitForWindow("^Norv E2E$").empty()) << shell.output();
+    shell.signal(SIGTERM);
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
+}
+
+TEST_F(ShellTest, BrowserKeepsItsDataUnderTheProgramsOptionKeyPath) {
+    server.serve("/store.html", "<!DOCTYPE html><script>localStorage.setItem('k', 'v');"
+                                "fetch('/stored');</script>");
+    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
+        << "<!DOCTYPE html><script>location.replace('" << server.url("/store.html")
+        << "');</script>";
+    Process shell = start(NORV_VIEW_RELATIVE);
+    ASSERT_TRUE(server.waitForPath("/stored")) << shell.output();
+    const std::filesystem::path key = "Software/{94DDA361-A0BD-4211-8248-AC4AD9C47972}/App";
+    const auto data = x.home() / ".local/share" / key;
+    const auto cache = x.home() / ".cache" / key;
+    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(data / "localstorage"); }));
+    EXPECT_TRUE(std::filesystem::is_directory(cache));
+    shell.stop();
+}
+
+TEST_F(ShellTest, ProgramWithoutStartupAddressShowsAMessageAndNoWindow) {
+    Process shell = start(NORV_VIEW_NO_ADDRESS);
+    std::string id = waitForWindow("^Norv No Address$");
+    ASSERT_FALSE(id.empty()) << shell.output();
+    auto [code, role] = x.run({"xprop", "-id", id, "WM_WINDOW_ROLE"});
+    EXPECT_NE(role.find("norv-message-box"), std::string::npos) << role;
+    // The message box is the only window.
+    EXPECT_EQ(x.findWindows(".").size(), 1u);
+
+    x.run({"xdotool", "windowactivate", "--sync", id});
+    x.run({"xdotool", "key", "--clearmodifiers", "Return"});
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
+    EXPECT_TRUE(server.requests().empty());
+}
+
+} // namespace
+} // namespace norv::test
