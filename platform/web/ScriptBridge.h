@@ -51,9 +51,10 @@ typedef struct _WebKitWebView WebKitWebView;
 
 namespace norv::web {
 
-// "The object invoked has disconnected from its clients": a call through a script
-// object whose document is gone, or a bridge call while no document is connected.
-constexpr com::HRESULT RPC_E_DISCONNECTED = com::hresult(0x80010108);
+// A call through a script object whose document is gone, or a bridge call while no
+// document is connected, fails with com::RPC_E_DISCONNECTED ("The object invoked has
+// disconnected from its clients").
+using com::RPC_E_DISCONNECTED;
 // A bridge call made on another thread than the bridge's own.
 constexpr com::HRESULT RPC_E_WRONG_THREAD = com::hresult(0x8001010E);
 
