@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/com/Bstr.h"
 #include "platform/web/rpc/Message.h"
-#include "platform/web/rpc/Utf.h"
 
 using namespace norv::web::rpc;
 
@@ -21,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         for (const Value& v : m.values) {
             if (v.tag == Tag::String8)
-                (void)toUtf16(v.text8);
+                (void)norv::com::utf8ToUtf16(v.text8);
             if (v.tag == Tag::String16 || v.tag == Tag::Error)
-                (void)toUtf8(v.text16);
+                (void)norv::com::utf16ToUtf8(v.text16);
         }
     }
     // As a stream cut into chunks whose sizes the first byte chooses.

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/com/Bstr.h"
 #include "platform/web/bridge/BridgeScript.h"
-#include "platform/web/rpc/Utf.h"
 
 namespace norv::web::bridge {
 
@@ -53,7 +53,7 @@ JSCValue* newString(JSCContext* ctx, const std::string& utf8) {
 
 // The text of a string value in UTF-8, whichever form it came in.
 std::string utf8Of(const Value& v) {
-    return v.tag == Tag::String16 ? rpc::toUtf8(v.text16) : v.text8;
+    return v.tag == Tag::String16 ? com::utf16ToUtf8(v.text16) : v.text8;
 }
 
 struct ClearedData {
@@ -390,7 +390,7 @@ void PageBridge::handleRequest(rpc::Message& message) {
         g_object_unref(r);
         if (hr == DISP_E_EXCEPTION) {
             auto d = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(fail_.get(), "d"));
-            error(hr, rpc::toUtf16(stringOf(d.get())));
+            error(hr, com::utf8ToUtf16(stringOf(d.get())));
         } else if (hr != 0) {
             error(hr);
         }
@@ -562,7 +562,7 @@ JSCValue* PageBridge::fail(std::int32_t hr, const std::u16string& description) {
     if (!c)
         return jsc_value_new_undefined(jsc_context_get_current());
     JSCValue* n = jsc_value_new_number(c, hr);
-    JSCValue* d = newString(c, rpc::toUtf8(description));
+    JSCValue* d = newString(c, com::utf16ToUtf8(description));
     jsc_value_object_set_property(fail_.get(), "n", n);
     jsc_value_object_set_property(fail_.get(), "d", d);
     g_object_unref(n);
@@ -617,7 +617,7 @@ JSCValue* PageBridge::fromWire(const Value& v) {
     case Tag::R8:
         return jsc_value_new_number(c, v.r8);
     case Tag::String16:
-        return newString(c, rpc::toUtf8(v.text16));
+        return newString(c, com::utf16ToUtf8(v.text16));
     case Tag::String8:
         return newString(c, v.text8);
     case Tag::NativeObject:
@@ -678,7 +678,7 @@ bool PageBridge::takeScriptFailure(JSCValue* result, Value& error) {
         return false;
     auto n = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(fail_.get(), "n"));
     auto d = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(fail_.get(), "d"));
-    error = Value::error(jsc_value_to_int32(n.get()), rpc::toUtf16(stringOf(d.get())));
+    error = Value::error(jsc_value_to_int32(n.get()), com::utf8ToUtf16(stringOf(d.get())));
     return true;
 }
 
@@ -686,7 +686,7 @@ Value PageBridge::exceptionToError() {
     JSCContext* c = context_.get();
     JSCException* e = jsc_context_get_exception(c);
     const char* message = e ? jsc_exception_get_message(e) : nullptr;
-    Value error = Value::error(DISP_E_EXCEPTION, rpc::toUtf16(message ? message : ""));
+    Value error = Value::error(DISP_E_EXCEPTION, com::utf8ToUtf16(message ? message : ""));
     jsc_context_clear_exception(c);
     return error;
 }

@@ -270,3 +270,15 @@ TEST(Variant, CopyAndMoveKeepReferencesBalanced) {
 }
 
 } // namespace
+
+TEST(Utf16Test, ConversionKeepsNulsAndReplacesBrokenSequences) {
+    EXPECT_EQ(utf16ToUtf8(std::u16string(u"a\0\xE9\xD83D\xDE00", 5)),
+              std::string("a\0\xC3\xA9\xF0\x9F\x98\x80", 8));
+    EXPECT_EQ(utf8ToUtf16(std::string("a\0\xC3\xA9\xF0\x9F\x98\x80", 8)),
+              std::u16string(u"a\0\xE9\xD83D\xDE00", 5));
+    EXPECT_EQ(utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");                       // unpaired surrogate
+    EXPECT_EQ(utf8ToUtf16("\xC3"), u"\xFFFD");                                 // truncated sequence
+    EXPECT_EQ(utf8ToUtf16("\xC0\xAF"), u"\xFFFD\xFFFD");                       // overlong form
+    EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80"), u"\xFFFD\xFFFD\xFFFD");             // encoded surrogate
+    EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80z"), u"\xFFFD\xFFFD\xFFFD\xFFFDz"); // > U+10FFFF
+}

@@ -10,7 +10,6 @@
 
 #include "platform/web/rpc/Channel.h"
 #include "platform/web/rpc/Message.h"
-#include "platform/web/rpc/Utf.h"
 
 using namespace norv::web::rpc;
 
@@ -121,18 +120,6 @@ TEST(RpcCodecTest, FrameReaderCutsStreamsAndStopsAtBadFrames) {
     const std::uint8_t frame[] = {1, 0, 0, 0, 9};
     bad.append(frame);
     EXPECT_EQ(bad.next(m), FrameReader::Status::Malformed);
-}
-
-TEST(RpcCodecTest, TextConversionKeepsNulsAndReplacesBrokenSequences) {
-    EXPECT_EQ(toUtf8(std::u16string(u"a\0\xE9\xD83D\xDE00", 5)),
-              std::string("a\0\xC3\xA9\xF0\x9F\x98\x80", 8));
-    EXPECT_EQ(toUtf16(std::string("a\0\xC3\xA9\xF0\x9F\x98\x80", 8)),
-              std::u16string(u"a\0\xE9\xD83D\xDE00", 5));
-    EXPECT_EQ(toUtf8(u"\xD800x"), "\xEF\xBF\xBDx");                        // unpaired surrogate
-    EXPECT_EQ(toUtf16("\xC3"), u"\xFFFD");                                 // truncated sequence
-    EXPECT_EQ(toUtf16("\xC0\xAF"), u"\xFFFD\xFFFD");                       // overlong form
-    EXPECT_EQ(toUtf16("\xED\xA0\x80"), u"\xFFFD\xFFFD\xFFFD");             // encoded surrogate
-    EXPECT_EQ(toUtf16("\xF4\x90\x80\x80z"), u"\xFFFD\xFFFD\xFFFD\xFFFDz"); // > U+10FFFF
 }
 
 TEST(RpcChannelTest, LargeMessagesCrossingDoNotBlock) {
