@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace norv::app {
 namespace {
 
@@ -13,6 +15,12 @@ struct Property {
     Getter get;
     Setter put;
 };
+
+// Names the case in test listings (the default printer would show the member pointers'
+// bytes, which change from build to build).
+void PrintTo(const Property& p, std::ostream* os) {
+    *os << p.name;
+}
 
 class TaviUISettingsTest : public ::testing::TestWithParam<Property> {
 protected:
