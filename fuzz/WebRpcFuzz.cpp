@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the script bridge's message decoder, as a hostile web process
-// could: it must never read out of bounds, crash or loop, and whatever it accepts must
-// encode back to the same bytes.
+// Feeds arbitrary bytes to the script bridge's message decoder, as a hostile peer could:
+// it must never read out of bounds, crash or loop, and whatever it accepts must encode
+// back to the same bytes. A user-agent notice it accepts must never yield a text that
+// could end the request header early.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (frame.size() != size + frameHeaderSize ||
             std::memcmp(frame.data() + frameHeaderSize, data, size) != 0)
             std::abort();
+        if (auto agent = userAgentText(m)) {
+            if (!isHeaderValue(*agent) || *agent != m.values.at(0).text8)
+                std::abort();
+            for (char c : *agent) {
+                if (c == '\r' || c == '\n' || c == '\0')
+                    std::abort();
+            }
+        }
         for (const Value& v : m.values) {
             if (v.tag == Tag::String8)
                 (void)norv::com::utf8ToUtf16(v.text8);

@@ -64,8 +64,11 @@ void WebSession::handlersChanged() {
 }
 
 std::string WebSession::defaultUserAgent() const {
-    auto settings = web::GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
-    return webkit_settings_get_user_agent(settings.get());
+    if (defaultUserAgent_.empty()) {
+        auto settings = web::GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
+        defaultUserAgent_ = webkit_settings_get_user_agent(settings.get());
+    }
+    return defaultUserAgent_;
 }
 
 std::string WebSession::currentUserAgent() const {
@@ -122,6 +125,12 @@ void WebSession::apply(WebKitWebView* view) const {
     // An empty text gives the view WebKit's own user agent back.
     webkit_settings_set_user_agent(webkit_web_view_get_settings(view),
                                    agent.empty() ? nullptr : agent.c_str());
+    // The setting reaches the page's web process only after the script turn that may be
+    // running there now; the bridge sets the header of the page's http and https
+    // requests at once. It gets WebKit's own text explicitly rather than none, because
+    // until the setting arrives the page's own header is still the previous text.
+    // A text that cannot be a header value leaves the page WebKit's own header.
+    web::ScriptBridge::setRequestUserAgent(view, agent.empty() ? defaultUserAgent() : agent);
 }
 
 void WebSession::onViewDestroyed(WebKitWebView* view, WebSession* self) {

@@ -6,7 +6,11 @@
 // each view's settings with every request of the page and shows the same text as
 // navigator.userAgent. So the session keeps the setting of every page it tracks equal to
 // what the registered http handler answers (the https one when only it is registered),
-// and to WebKit's own default when no handler gives a text.
+// and to WebKit's own default when no handler gives a text. WebKit applies a new setting
+// in the page's web process only after the page's current script turn; so the session
+// also hands the same text (WebKit's own when none) to the script bridge of the view,
+// which writes it into the User-Agent header of each http and https request the page
+// sends from the moment the change is made.
 
 #include <map>
 #include <memory>
@@ -58,6 +62,7 @@ private:
     std::map<std::string, std::shared_ptr<app::ProtocolHandlerFactory>, std::less<>> handlers_;
     std::map<std::string, web::GObjectRef<WebKitWebContext>> contexts_;
     std::vector<WebKitWebView*> views_;
+    mutable std::string defaultUserAgent_; // WebKit's own, once asked for
 };
 
 } // namespace norv::host

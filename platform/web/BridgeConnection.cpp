@@ -302,6 +302,14 @@ HRESULT BridgeConnection::scriptAction(std::uint32_t id, std::uint32_t generatio
     return failureOf(*reply, result, excepInfo);
 }
 
+HRESULT BridgeConnection::sendUserAgent(std::string_view text) {
+    if (!onOwnThread())
+        return RPC_E_WRONG_THREAD;
+    const bool valid = rpc::isHeaderValue(text);
+    send(rpc::userAgentNotice(valid ? std::string(text) : std::string()));
+    return valid ? com::S_OK : com::E_INVALIDARG;
+}
+
 void BridgeConnection::wrapperGone(ScriptObject* wrapper, std::uint32_t id,
                                    std::uint32_t generation, std::uint32_t count) {
     auto it = wrappers_.find(id);

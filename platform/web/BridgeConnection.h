@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -71,6 +72,13 @@ public:
                               const std::u16string& name, bool getToo,
                               std::vector<com::Variant> args, com::Variant* result,
                               com::ExcepInfo* excepInfo);
+
+    // Tells the page the User-Agent header of its http and https requests from now on
+    // (empty: WebKit's own). It is on the wire before this returns, so the page has it
+    // before the reply to any call it is waiting for. A text that is not a valid header
+    // value gives E_INVALIDARG and the page WebKit's own header. S_OK without a
+    // connection (nothing to tell).
+    com::HRESULT sendUserAgent(std::string_view text);
 
     // A ScriptObject went away after `count` hand-outs of script object `id`.
     void wrapperGone(ScriptObject* wrapper, std::uint32_t id, std::uint32_t generation,

@@ -20,6 +20,14 @@ using com::Variant;
 
 namespace {
 constexpr const char* preparedKey = "norv-bridge-extension-directory";
+// On a view: its request user agent (a string), and the bridge attached to it.
+constexpr const char* userAgentKey = "norv-bridge-request-user-agent";
+constexpr const char* bridgeKey = "norv-bridge";
+
+const char* requestUserAgentOf(WebKitWebView* view) {
+    auto* text = static_cast<const char*>(g_object_get_data(G_OBJECT(view), userAgentKey));
+    return text ? text : "";
+}
 
 std::string executableDirectory() {
     std::error_code ec;
@@ -41,6 +49,7 @@ public:
         g_object_add_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
         handler_ = g_signal_connect(view_, "user-message-received",
                                     G_CALLBACK(&Impl::onUserMessage), this);
+        g_object_set_data(G_OBJECT(view_), bridgeKey, this);
         // A document restored from the page cache would come back without its window
         // object being made ready, with proxies whose objects are gone: every shown
         // document must get a fresh bridge.
@@ -49,6 +58,8 @@ public:
 
     ~Impl() {
         if (view_) {
+            if (g_object_get_data(G_OBJECT(view_), bridgeKey) == this)
+                g_object_set_data(G_OBJECT(view_), bridgeKey, nullptr);
             g_signal_handler_disconnect(view_, handler_);
             g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
         }
@@ -82,6 +93,9 @@ public:
         impl->disconnect();
         impl->connection_ = std::make_shared<BridgeConnection>(fd, impl);
         impl->connection_->start();
+        // Right after the greeting, so the page has it before its document connects.
+        if (const char* agent = requestUserAgentOf(impl->view_); *agent)
+            impl->connection_->sendUserAgent(agent);
         return TRUE;
     }
 
@@ -125,6 +139,21 @@ void ScriptBridge::prepareContext(WebKitWebContext* context,
     g_object_set_data_full(G_OBJECT(context), preparedKey, g_strdup(directory.c_str()), g_free);
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(initializeExtensions),
                      nullptr);
+}
+
+HRESULT ScriptBridge::setRequestUserAgent(WebKitWebView* view, std::string_view text) {
+    if (!view)
+        return com::E_INVALIDARG;
+    auto* impl = static_cast<Impl*>(g_object_get_data(G_OBJECT(view), bridgeKey));
+    if (impl && !impl->onOwnThread())
+        return RPC_E_WRONG_THREAD;
+    const bool valid = rpc::isHeaderValue(text);
+    const std::string kept = valid ? std::string(text) : std::string();
+    g_object_set_data_full(G_OBJECT(view), userAgentKey, g_strndup(kept.data(), kept.size()),
+                           g_free);
+    if (impl && impl->connection_)
+        impl->connection_->sendUserAgent(kept);
+    return valid ? com::S_OK : com::E_INVALIDARG;
 }
 
 ScriptBridge::ScriptBridge(WebKitWebView* view) : impl_(std::make_shared<Impl>(view)) {}

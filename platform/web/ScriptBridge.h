@@ -80,6 +80,17 @@ public:
     static void prepareContext(WebKitWebContext* context,
                                const std::string& extensionDirectory = {});
 
+    // The User-Agent header of the http and https requests of `view`'s pages, set by the
+    // bridge in the page's web process as each request is sent; empty: WebKit's own
+    // (that of the view's settings). The text is kept with the view: the bridge attached
+    // to it tells the page at once (before this returns: a page waiting in a call into
+    // native code has it before that call returns, so its next request carries it even
+    // in the same script turn) and every page that connects later. Requests a new web
+    // process sends before its first document connects carry WebKit's own header.
+    // E_INVALIDARG for a text that is not a valid header value (a line break, say): the
+    // pages then send WebKit's own header. RPC_E_WRONG_THREAD off the bridge's thread.
+    static com::HRESULT setRequestUserAgent(WebKitWebView* view, std::string_view text);
+
     // Attaches to `view` (whose context was prepared). The bridge must not outlive the
     // view; destroying it disconnects the page (its proxies then fail with
     // RPC_E_DISCONNECTED) and releases every native object script held.

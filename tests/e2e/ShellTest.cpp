@@ -253,6 +253,76 @@ TEST_F(ShellTest, ScriptReadsTheHostAndReplacesTheUserAgent) {
     shell.stop();
 }
 
+// The page assigns another text and, in the same turn of its script, starts a fetch, an
+// XMLHttpRequest and an image; once they are answered it assigns the empty text and, again
+// in the same turn, fetches. Each request must carry the user agent of the assignment
+// right before it, although WebKit applies its own setting only after the turn.
+constexpr const char* kSameTurnPage = R"(<!DOCTYPE html><html><body><script>
+var n = 0;
+function probe(kind, step) { return '/seen?step=' + step + '&kind=' + kind + '&n=' + (n++); }
+function xhr(url) {
+  return new Promise(function (done) {
+    var r = new XMLHttpRequest(); r.onloadend = done; r.open('GET', url); r.send();
+  });
+}
+function image(url) {
+  return new Promise(function (done) {
+    var i = new Image(); i.onload = i.onerror = done; i.src = url;
+  });
+}
+function failed(e) {
+  location.replace('/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
+}
+try {
+  var host = window.tavi.host;
+  host.userAgentProperties = 'SameTurn 3';
+  Promise.all([fetch(probe('fetch', 'text')), xhr(probe('xhr', 'text')),
+               image(probe('image', 'text'))]).then(function () {
+    host.userAgentProperties = '';
+    return Promise.all([fetch(probe('fetch', 'default')), xhr(probe('xhr', 'default'))]);
+  }).then(function () { fetch('/done'); }, failed);
+} catch (e) {
+  failed(e);
+}
+</script></body></html>)";
+
+TEST_F(ShellTest, RequestsInTheSameScriptTurnCarryTheAssignedUserAgent) {
+    server.serve("/same-turn.html", kSameTurnPage);
+    server.serve("/seen", "seen", "text/plain");
+    server.serve("/done", "done", "text/plain");
+    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
+        << "<!DOCTYPE html><script>location.replace('" << server.url("/same-turn.html")
+        << "');</script>";
+    Process shell = start(NORV_VIEW_RELATIVE);
+
+    auto page = server.waitForPath("/same-turn.html");
+    ASSERT_TRUE(page) << shell.output();
+    const std::string composed = page->header("user-agent");
+    expectComposed(composed);
+    ASSERT_TRUE(server.waitFor([](const HttpRequest& r) {
+        return r.path == "/done" || r.path == "/failed";
+    })) << shell.output();
+    EXPECT_EQ(server.count([](const HttpRequest& r) { return r.path == "/failed"; }), 0u);
+
+    const std::string token = "; Norv 1.5.0.0";
+    std::string replaced = composed;
+    replaced.replace(replaced.find(token), token.size(), "; SameTurn 3");
+    std::string platformDefault = composed;
+    platformDefault.erase(platformDefault.find(token), token.size());
+
+    std::size_t seen = 0;
+    for (const HttpRequest& r : server.requests()) {
+        if (r.path != "/seen")
+            continue;
+        ++seen;
+        const std::string step = r.param("step").value_or("");
+        const std::string& expected = step == "text" ? replaced : platformDefault;
+        EXPECT_EQ(r.header("user-agent"), expected) << r.target;
+    }
+    EXPECT_EQ(seen, 5u);
+    shell.stop();
+}
+
 TEST_F(ShellTest, ClosingTheWindowEndsTheProcessWithCodeZero) {
     Process shell = start(NORV_VIEW);
     std::string id = waitForWindow("^Norv View$");

@@ -63,9 +63,12 @@ struct ClearedData {
 
 } // namespace
 
-PageBridge::PageBridge(WebKitWebPage* page) : page_(page) {}
+PageBridge::PageBridge(WebKitWebPage* page) : page_(page) {
+    g_signal_connect(page_, "send-request", G_CALLBACK(&PageBridge::onSendRequest), this);
+}
 
 PageBridge::~PageBridge() {
+    g_signal_handlers_disconnect_by_data(page_, this);
     dropDocument();
     disconnect();
     if (flush_)
@@ -84,6 +87,19 @@ void PageBridge::windowObjectCleared(WebKitFrame* frame, WebKitScriptWorld* worl
         return;
     const char* uri = webkit_frame_get_uri(frame);
     call(Op::DocumentReady, {Value::fromString8(uri ? uri : "")});
+}
+
+gboolean PageBridge::onSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse*,
+                                   gpointer self) {
+    const std::string& agent = static_cast<PageBridge*>(self)->userAgent_;
+    if (agent.empty())
+        return FALSE;
+    const char* scheme = g_uri_peek_scheme(webkit_uri_request_get_uri(request));
+    if (g_strcmp0(scheme, "http") != 0 && g_strcmp0(scheme, "https") != 0)
+        return FALSE;
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request))
+        soup_message_headers_replace(headers, "User-Agent", agent.c_str());
+    return FALSE; // send it
 }
 
 bool PageBridge::connect() {
@@ -125,12 +141,20 @@ bool PageBridge::connect() {
         channel_->waitReadable(-1);
         channel_->receiveAvailable();
     }
+    // What came with the greeting (the user agent) is already read: no watch would see it.
+    handleBuffered();
+    if (broken_ || !channel_->isOpen()) {
+        disconnect();
+        return false;
+    }
     watch_ = g_unix_fd_add(channel_->fd(), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
                            &PageBridge::onReadable, this);
     return true;
 }
 
 void PageBridge::disconnect() {
+    // Without the UI nobody keeps the text current: WebKit's own header is right again.
+    userAgent_.clear();
     if (watch_) {
         g_source_remove(watch_);
         watch_ = 0;
@@ -307,6 +331,11 @@ gboolean PageBridge::onReadable(gint, GIOCondition, gpointer self) {
 }
 
 void PageBridge::handleNotice(const rpc::Message& message) {
+    if (message.op == static_cast<std::uint8_t>(Op::UserAgent)) {
+        // A text that is not a valid header value never reaches a request.
+        userAgent_ = rpc::userAgentText(message).value_or(std::string());
+        return;
+    }
     if (message.op != static_cast<std::uint8_t>(Op::ReleaseScript))
         return;
     const auto& v = message.values;

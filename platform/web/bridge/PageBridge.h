@@ -10,6 +10,14 @@
 // Calls are synchronous: while one waits for its reply the page serves only the
 // socket, handling the UI's nested calls. When idle, a main-loop watch serves the UI's
 // calls (script callbacks, runScript).
+//
+// The UI also tells the page the user agent its http and https requests carry (right
+// after the greeting, and whenever it changes): the bridge writes it into the User-Agent
+// header of each such request as WebKit sends it (`send-request`). WebKit applies a new
+// user-agent setting only between script turns, but a change the UI makes during a
+// script's call into native code reaches the page before that call returns, so even a
+// request started right after it carries the new text. Without a text from the UI (none
+// given, the empty text, or no connection) WebKit's own header stays.
 
 #include <jsc/jsc.h>
 #include <webkit2/webkit-web-extension.h>
@@ -45,6 +53,9 @@ public:
     };
 
 private:
+    static gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request,
+                                  WebKitURIResponse* redirect, gpointer self);
+
     bool connect();
     void disconnect();
     void dropDocument();
@@ -79,6 +90,8 @@ private:
     void proxyCleared(std::uint32_t handle, JSCWeakValue* weak);
 
     WebKitWebPage* page_;
+    // The User-Agent header of http and https requests; empty: WebKit's own.
+    std::string userAgent_;
     std::unique_ptr<rpc::Channel> channel_;
     guint watch_ = 0;
     guint flush_ = 0;

@@ -203,6 +203,30 @@ bool decodeBody(std::span<const std::uint8_t> body, Message& out) {
     return in.left() == 0;
 }
 
+bool isHeaderValue(std::string_view text) {
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+Message userAgentNotice(std::string text) {
+    return {Kind::Notice,
+            0,
+            static_cast<std::uint8_t>(Op::UserAgent),
+            {Value::fromString8(std::move(text))}};
+}
+
+std::optional<std::string> userAgentText(const Message& message) {
+    if (message.kind != Kind::Notice || message.op != static_cast<std::uint8_t>(Op::UserAgent) ||
+        message.values.size() != 1 || message.values[0].tag != Tag::String8 ||
+        !isHeaderValue(message.values[0].text8))
+        return std::nullopt;
+    return message.values[0].text8;
+}
+
 void FrameReader::append(std::span<const std::uint8_t> bytes) {
     if (start_ > 0 && start_ == buffer_.size()) {
         buffer_.clear();

@@ -15,7 +15,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/web/rpc/Value.h"
@@ -25,7 +28,7 @@ namespace norv::web::rpc {
 // The user message in which the web process hands its end of the socket to the view
 // (parameters: the protocol version as a uint32).
 constexpr const char* connectMessageName = "norv-bridge.connect";
-constexpr std::uint32_t protocolVersion = 1;
+constexpr std::uint32_t protocolVersion = 2;
 
 enum class Kind : std::uint8_t { Request = 1, Reply = 2, Notice = 3 };
 
@@ -49,6 +52,8 @@ enum class Op : std::uint8_t {
     ScriptCall = 24,    // request (handle, name or empty to call the object, args...)
     ScriptHas = 25,     // request (handle, name): reply bool
     ReleaseScript = 26, // notice (handle, count, handle, count, ...)
+    UserAgent = 27,     // notice (UTF-8 text): the User-Agent header of the page's http and
+                        // https requests from now on; the empty text leaves WebKit's own
 };
 
 struct Message {
@@ -71,6 +76,16 @@ std::vector<std::uint8_t> encodeFrame(const Message& message);
 // Decodes one body (without its length header). False when it is malformed; `out` is
 // then unspecified.
 bool decodeBody(std::span<const std::uint8_t> body, Message& out);
+
+// Whether `text` may be the value of an HTTP header field: no control character but the
+// tab, so in particular no line break or NUL that would end the field early.
+bool isHeaderValue(std::string_view text);
+
+// The UserAgent notice for `text`.
+Message userAgentNotice(std::string text);
+// The text of a well-formed UserAgent notice: exactly one String8 value that is a header
+// value (possibly empty). nullopt for anything else.
+std::optional<std::string> userAgentText(const Message& message);
 
 // Cuts a byte stream into frames.
 class FrameReader {

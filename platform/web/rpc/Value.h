@@ -14,7 +14,7 @@ enum class Tag : std::uint8_t {
     I4 = 3,           // 32-bit integer
     R8 = 4,           // double
     String16 = 5,     // UTF-16 text (from the UI process)
-    String8 = 6,      // UTF-8 text (from the web process)
+    String8 = 6,      // UTF-8 text (from the web process; the user agent from the UI too)
     NativeObject = 7, // handle of a native object, issued by the UI process
     ScriptObject = 8, // handle of a script object, issued by the web process
     Error = 9,        // a failure: HRESULT and description (UTF-16)

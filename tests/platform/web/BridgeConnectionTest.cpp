@@ -172,3 +172,30 @@ TEST(BridgeConnectionTest, GarbageClosesTheConnectionAndReleasesEverything) {
     EXPECT_EQ(connection->runScript(u"1", nullptr), E_ACCESSDENIED);
     host.onReady = nullptr;
 }
+
+TEST(BridgeConnectionTest, TellsThePageItsUserAgentButNeverAnUnsafeOne) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    Host host;
+    auto connection = std::make_shared<BridgeConnection>(fds[0], &host);
+    connection->start();
+    EXPECT_EQ(connection->sendUserAgent("Agent/1 (X11; Norv 1.5.0.0)"), S_OK);
+    // A line break would let the text end the header and start another: the page is
+    // told to use WebKit's own header instead.
+    EXPECT_EQ(connection->sendUserAgent("Agent/2\r\nX-Smuggled: 1"), E_INVALIDARG);
+    EXPECT_EQ(connection->sendUserAgent("Agent/3"), S_OK);
+    HRESULT elsewhere = S_OK;
+    std::thread([&] { elsewhere = connection->sendUserAgent("Agent/4"); }).join();
+    EXPECT_EQ(elsewhere, RPC_E_WRONG_THREAD);
+    connection->close();
+    EXPECT_EQ(connection->sendUserAgent("Agent/5"), S_OK); // nobody to tell
+
+    // Everything was written before each call returned.
+    FakePage p(fds[1]);
+    EXPECT_EQ(p.read().op, static_cast<std::uint8_t>(Op::Hello));
+    for (const char* expected : {"Agent/1 (X11; Norv 1.5.0.0)", "", "Agent/3"}) {
+        Message notice = p.read();
+        EXPECT_EQ(userAgentText(notice), expected);
+    }
+    EXPECT_TRUE(p.sawEnd());
+}

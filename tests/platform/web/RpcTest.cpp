@@ -122,6 +122,36 @@ TEST(RpcCodecTest, FrameReaderCutsStreamsAndStopsAtBadFrames) {
     EXPECT_EQ(bad.next(m), FrameReader::Status::Malformed);
 }
 
+TEST(RpcUserAgentTest, NoticeCarriesOnlyTextsThatCannotEndTheHeaderEarly) {
+    Message out;
+    ASSERT_TRUE(decodeBody(bodyOf(userAgentNotice("Mozilla/5.0 (X11; Norv 1.5.0.0)")), out));
+    EXPECT_EQ(userAgentText(out), "Mozilla/5.0 (X11; Norv 1.5.0.0)");
+    EXPECT_EQ(userAgentText(userAgentNotice("")), "");
+
+    // Tabs and bytes above ASCII are field content; other control characters are not.
+    EXPECT_TRUE(isHeaderValue("a\tb \xC3\xA9 ~"));
+    for (const std::string& bad : std::vector<std::string>{
+             "Agent\r\nX-Other: 1", "a\nb", "a\rb", "a\x7F", "\x1F", std::string("a\0b", 3)}) {
+        EXPECT_FALSE(isHeaderValue(bad)) << bad;
+        EXPECT_EQ(userAgentText(userAgentNotice(bad)), std::nullopt) << bad;
+    }
+
+    // Only the exact form counts: a notice of that operation with one UTF-8 text.
+    auto changed = [](auto change) {
+        Message m = userAgentNotice("Agent/1");
+        change(m);
+        return userAgentText(m);
+    };
+    EXPECT_EQ(changed([](Message& m) { m.kind = Kind::Request; }), std::nullopt);
+    EXPECT_EQ(changed([](Message& m) { m.op = static_cast<std::uint8_t>(Op::ReleaseScript); }),
+              std::nullopt);
+    EXPECT_EQ(changed([](Message& m) { m.values.clear(); }), std::nullopt);
+    EXPECT_EQ(changed([](Message& m) { m.values.push_back(Value::fromString8("x")); }),
+              std::nullopt);
+    EXPECT_EQ(changed([](Message& m) { m.values[0] = Value::fromString16(u"Agent/1"); }),
+              std::nullopt);
+}
+
 TEST(RpcChannelTest, LargeMessagesCrossingDoNotBlock) {
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);

@@ -426,6 +426,57 @@ TEST_F(ScriptBridgeTest, NewWebProcessAfterCrossSiteNavigationGetsTheBridge) {
     EXPECT_TRUE(pumpUntil([&] { return TestObject::live == withHeld - 1; }));
 }
 
+TEST_F(ScriptBridgeTest, RequestsCarryTheUserAgentGivenToTheView) {
+    // The test never changes the view's setting: this is WebKit's own header.
+    const std::string own = webkit_settings_get_user_agent(webkit_web_view_get_settings(view_));
+    server_.serve("/probe", "ok", "text/plain");
+    auto probe = [&](const std::string& n) {
+        auto request = server_.waitFor(
+            [&](const HttpRequest& r) { return r.path == "/probe" && r.param("n") == n; });
+        return request ? request->header("user-agent") : "<no request " + n + ">";
+    };
+    host_->method(u"agent", [this](std::vector<Variant>& a, Variant*) {
+        if (a.size() != 1 || a[0].vt() != VT_BSTR)
+            return E_INVALIDARG;
+        return ScriptBridge::setRequestUserAgent(view_, a[0].bstr().toUtf8());
+    });
+
+    // Given before the page connects, it is there from the document's first script on.
+    ASSERT_EQ(ScriptBridge::setRequestUserAgent(view_, "Early/1 (x; y)"), S_OK);
+    ASSERT_TRUE(loadPage("<script>fetch('/probe?n=early');</script>"));
+    EXPECT_EQ(probe("early"), "Early/1 (x; y)");
+
+    // Changed during a call from script, it holds for the very next request of the same
+    // turn; the empty text gives WebKit's own header back at once.
+    EXPECT_EQ(evalText(u"tavi.host.agent('Next/2'); fetch('/probe?n=next');"
+                       u"new Image().src = '/probe?n=image';"
+                       u"tavi.host.agent(''); fetch('/probe?n=own'); 'started'"),
+              "started");
+    EXPECT_EQ(probe("next"), "Next/2");
+    EXPECT_EQ(probe("image"), "Next/2");
+    EXPECT_EQ(probe("own"), own);
+
+    // A text that would end the header early is refused; the request goes out with
+    // WebKit's own header and nothing smuggled in.
+    EXPECT_EQ(evalText(u"var n = 0; tavi.host.agent('Next/3');"
+                       u"try { tavi.host.agent('Bad/1\\r\\nX-Smuggled: 1'); }"
+                       u"catch (e) { n = e.number; } fetch('/probe?n=bad'); n"),
+              std::to_string(static_cast<std::int32_t>(E_INVALIDARG)));
+    EXPECT_EQ(probe("bad"), own);
+    EXPECT_EQ(server_.count([](const HttpRequest& r) { return !r.header("x-smuggled").empty(); }),
+              0u);
+
+    // The text stays with the view: the next document, here in the same web process,
+    // carries it on every request, the document's own included.
+    ASSERT_EQ(ScriptBridge::setRequestUserAgent(view_, "Kept/4"), S_OK);
+    server_.serve("/next", "<script>fetch('/probe?n=kept');</script>");
+    ASSERT_TRUE(load(server_.url("/next")));
+    EXPECT_EQ(probe("kept"), "Kept/4");
+    auto document = server_.waitForPath("/next");
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document->header("user-agent"), "Kept/4");
+}
+
 TEST_F(ScriptBridgeTest, ViewsWithoutBridgeLoadNormally) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     auto* plain = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context_));
