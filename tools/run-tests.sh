@@ -17,8 +17,10 @@ echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 
 echo "== sanitizer build (unit tests)"
+# The end-to-end tests stay out: WebKit's web process (not instrumented) cannot load an
+# instrumented bridge extension.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNORV_SANITIZE=ON \
-    -DNORV_DESKTOP=OFF -DNORV_BENCH=OFF >/dev/null
+    -DNORV_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" -L unit --timeout 600
