@@ -416,18 +416,25 @@ BridgeConnection::Native* BridgeConnection::native(const Value& value) {
     return it == natives_.end() ? nullptr : &it->second;
 }
 
-HRESULT BridgeConnection::lookUp(Native& native, const std::u16string& name, DISPID& id) {
-    if (auto it = native.ids.find(name); it != native.ids.end()) {
-        id = it->second;
+HRESULT BridgeConnection::lookUp(std::uint32_t handle, const std::u16string& name, DISPID& id) {
+    auto it = natives_.find(handle);
+    if (it == natives_.end())
+        return RPC_E_DISCONNECTED;
+    if (auto known = it->second.ids.find(name); known != it->second.ids.end()) {
+        id = known->second;
         return com::S_OK;
     }
+    ComPtr<com::IDispatch> object = it->second.object;
     const Bstr names[1] = {Bstr(name)};
     DISPID ids[1] = {com::DISPID_UNKNOWN};
-    HRESULT hr = native.object->GetIDsOfNames(com::IID_NULL, names, com::LOCALE_USER_DEFAULT, ids);
+    HRESULT hr = object->GetIDsOfNames(com::IID_NULL, names, com::LOCALE_USER_DEFAULT, ids);
     if (com::failed(hr))
         return hr;
     id = ids[0];
-    native.ids.emplace(name, id);
+    // The object may have run the main loop, where the page could release it: look the
+    // entry up again rather than trusting the one found before.
+    if (it = natives_.find(handle); it != natives_.end() && it->second.object == object)
+        it->second.ids.emplace(name, id);
     return com::S_OK;
 }
 
@@ -450,7 +457,7 @@ void BridgeConnection::onGet(const std::vector<Value>& args, rpc::Message& reply
     }
     ComPtr<com::IDispatch> object = n->object; // the table may change during the call
     DISPID id = 0;
-    HRESULT hr = lookUp(*n, textOf(args[1]), id);
+    HRESULT hr = lookUp(args[0].handle, textOf(args[1]), id);
     if (hr == com::DISP_E_UNKNOWNNAME) {
         com::clearErrorInfo();
         reply.values = {errorValue(hr)}; // the proxy falls back to its own properties
@@ -493,7 +500,7 @@ void BridgeConnection::onPut(const std::vector<Value>& args, rpc::Message& reply
     }
     ComPtr<com::IDispatch> object = n->object;
     DISPID id = 0;
-    HRESULT hr = lookUp(*n, textOf(args[1]), id);
+    HRESULT hr = lookUp(args[0].handle, textOf(args[1]), id);
     if (com::failed(hr)) {
         reply.values = {errorValue(hr, failureText(hr))};
         return;
@@ -530,7 +537,7 @@ void BridgeConnection::onCall(const std::vector<Value>& args, rpc::Message& repl
     ComPtr<com::IDispatch> object = n->object;
     const std::u16string name = textOf(args[1]);
     DISPID id = com::DISPID_VALUE;
-    HRESULT hr = name.empty() ? com::S_OK : lookUp(*n, name, id);
+    HRESULT hr = name.empty() ? com::S_OK : lookUp(args[0].handle, name, id);
     if (com::failed(hr)) {
         reply.values = {errorValue(hr, failureText(hr))};
         return;
@@ -570,7 +577,7 @@ void BridgeConnection::onHas(const std::vector<Value>& args, rpc::Message& reply
         return;
     }
     DISPID id = 0;
-    const bool found = com::succeeded(lookUp(*n, textOf(args[1]), id));
+    const bool found = com::succeeded(lookUp(args[0].handle, textOf(args[1]), id));
     com::clearErrorInfo();
     reply.values = {Value::fromBool(found)};
 }

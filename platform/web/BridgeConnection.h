@@ -120,7 +120,9 @@ private:
         std::unordered_map<std::u16string, com::DISPID> ids; // names looked up so far
     };
     Native* native(const rpc::Value& value);
-    com::HRESULT lookUp(Native& native, const std::u16string& name, com::DISPID& id);
+    // The object's identifier for `name`, asked once and then remembered. The object may
+    // re-enter the connection meanwhile.
+    com::HRESULT lookUp(std::uint32_t handle, const std::u16string& name, com::DISPID& id);
 
     rpc::Channel channel_;
     Host* host_;

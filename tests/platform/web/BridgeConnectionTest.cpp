@@ -5,6 +5,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -66,6 +67,34 @@ bool pumpUntil(const std::function<bool()>& cond) {
 std::int32_t errorOf(const Message& reply) {
     return reply.values.size() == 1 && reply.values[0].tag == Tag::Error ? reply.values[0].i4 : 0;
 }
+
+// A native object whose name lookup runs `duringLookUp` (which may spin the main loop)
+// before answering DISPID 1, whose value is 7.
+class ReentrantObject final : public ComObject<ReentrantObject, IDispatch> {
+public:
+    std::function<void()> duringLookUp;
+
+    HRESULT GetTypeInfoCount(std::uint32_t* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(std::uint32_t, LCID, ITypeInfo** out) override {
+        *out = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(const IID&, std::span<const Bstr>, LCID, std::span<DISPID> ids) override {
+        if (duringLookUp)
+            duringLookUp();
+        ids[0] = 1;
+        return S_OK;
+    }
+    HRESULT Invoke(DISPID, const IID&, LCID, std::uint16_t, DispParams&, Variant* result,
+                   ExcepInfo*, std::uint32_t*) override {
+        if (result)
+            *result = Variant::fromI4(7);
+        return S_OK;
+    }
+};
 
 } // namespace
 
@@ -198,4 +227,60 @@ TEST(BridgeConnectionTest, TellsThePageItsUserAgentButNeverAnUnsafeOne) {
         EXPECT_EQ(userAgentText(notice), expected);
     }
     EXPECT_TRUE(p.sawEnd());
+}
+
+TEST(BridgeConnectionTest, AnObjectReleasedWhileItLooksUpANameIsNotTouchedAfterwards) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    Host host;
+    auto connection = std::make_shared<BridgeConnection>(fds[0], &host);
+    std::atomic<bool> lookingUp = false;
+    {
+        auto object = makeObject<ReentrantObject>();
+        // The page releases the object while its lookup keeps the main loop running.
+        object->duringLookUp = [&] {
+            lookingUp = true;
+            EXPECT_TRUE(pumpUntil([&] { return connection->liveNativeObjects() == 0; }));
+        };
+        host.onReady = [&, object] {
+            EXPECT_EQ(connection->setPath(u"window.x", Variant::fromDispatch(object.get())), S_OK);
+        };
+    }
+    connection->start();
+
+    bool done = false;
+    std::thread page([&] {
+        FakePage p(fds[1]);
+        p.read(); // hello
+        p.channel.send({Kind::Request,
+                        1,
+                        static_cast<std::uint8_t>(Op::DocumentReady),
+                        {Value::fromString8("http://x/")}});
+        Message setPath = p.read();
+        ASSERT_EQ(setPath.values.size(), 2u);
+        const std::uint32_t h = setPath.values[1].handle;
+        p.channel.send({Kind::Reply, setPath.id, setPath.op, {}});
+        p.read(); // ready
+        p.channel.send({Kind::Request,
+                        2,
+                        static_cast<std::uint8_t>(Op::Get),
+                        {Value::nativeObject(h), Value::fromString8("value")}});
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!lookingUp && std::chrono::steady_clock::now() < end)
+            std::this_thread::yield();
+        p.channel.send({Kind::Notice,
+                        0,
+                        static_cast<std::uint8_t>(Op::ReleaseNative),
+                        {Value::nativeObject(h), Value::fromI4(1)}});
+        Message got = p.read();
+        EXPECT_EQ(got.id, 2u);
+        ASSERT_EQ(got.values.size(), 1u);
+        EXPECT_EQ(got.values[0], Value::fromI4(7));
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return done; }));
+    page.join();
+    EXPECT_EQ(connection->liveNativeObjects(), 0u);
+    connection->close();
+    host.onReady = nullptr;
 }
