@@ -43,7 +43,8 @@ void initializeExtensions(WebKitWebContext* context, gpointer) {
 }
 } // namespace
 
-class ScriptBridge::Impl final : public BridgeConnection::Host {
+class ScriptBridge::Impl final : public BridgeConnection::Host,
+                                 public std::enable_shared_from_this<ScriptBridge::Impl> {
 public:
     explicit Impl(WebKitWebView* view) : view_(view), thread_(std::this_thread::get_id()) {
         g_object_add_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
@@ -56,12 +57,17 @@ public:
         webkit_settings_set_enable_page_cache(webkit_web_view_get_settings(view_), FALSE);
     }
 
-    ~Impl() {
+    ~Impl() { detach(); }
+
+    // Lets go of the view and the page. Also done when the bridge goes while a call of
+    // its own still runs on the stack (which then keeps this alive until it returns).
+    void detach() {
         if (view_) {
             if (g_object_get_data(G_OBJECT(view_), bridgeKey) == this)
                 g_object_set_data(G_OBJECT(view_), bridgeKey, nullptr);
             g_signal_handler_disconnect(view_, handler_);
             g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+            view_ = nullptr;
         }
         disconnect();
     }
@@ -100,14 +106,23 @@ public:
     }
 
     void documentReady(const Bstr& url) override {
+        // Each call below runs the main loop, and the page may call native code: the
+        // bridge may be destroyed or reconnected meanwhile. Stop once this connection
+        // is no longer the bridge's.
+        auto self = shared_from_this();
         auto connection = connection_;
         if (!connection)
             return;
         if (!initScript_.empty())
             connection->runScript(initScript_, nullptr);
         auto bound = bound_; // the handler may change the registrations
-        for (auto& [path, value] : bound)
+        for (auto& [path, value] : bound) {
+            if (connection_ != connection)
+                return;
             connection->setPath(path, Variant::fromDispatch(value.get()));
+        }
+        if (connection_ != connection)
+            return;
         if (auto handler = ready_)
             handler(url);
     }
@@ -158,7 +173,9 @@ HRESULT ScriptBridge::setRequestUserAgent(WebKitWebView* view, std::string_view 
 
 ScriptBridge::ScriptBridge(WebKitWebView* view) : impl_(std::make_shared<Impl>(view)) {}
 
-ScriptBridge::~ScriptBridge() = default;
+ScriptBridge::~ScriptBridge() {
+    impl_->detach();
+}
 
 void ScriptBridge::setInitScript(std::u16string script) {
     impl_->initScript_ = std::move(script);

@@ -414,6 +414,29 @@ TEST_F(ScriptBridgeTest, UncaughtScriptErrorsReachTheHost) {
     EXPECT_EQ(errors[0].url.toUtf8(), server_.url("/page"));
 }
 
+TEST_F(ScriptBridgeTest, BridgeDestroyedWhileSettingUpTheDocumentGoesNoFurther) {
+    // The page's setter of a bound value calls native code that destroys the bridge while
+    // the bridge is still setting up the document.
+    bool dropped = false;
+    bool readyAfterDrop = false;
+    auto dropper = makeObject<TestObject>();
+    dropper->method(u"drop", [&](auto&, Variant*) {
+        bridge_.reset();
+        dropped = true;
+        return S_OK;
+    });
+    bridge_->setInitScript(std::u16string(extInitScript) +
+                           u";Object.defineProperty(window, 'probe', {set: function(v) { "
+                           u"v.drop(); }});");
+    bridge_->bindScriptValue(u"window.probe", ComPtr<IDispatch>(dropper.get()));
+    bridge_->setScriptWindowReadyHandler([&](const Bstr&) { readyAfterDrop = dropped; });
+    server_.serve("/page", "<!DOCTYPE html><html><body><p>dropped</p></body></html>");
+    webkit_web_view_load_uri(view_, server_.url("/page").c_str());
+    ASSERT_TRUE(pumpUntil([&] { return dropped && loads_ > 0; }));
+    EXPECT_FALSE(readyAfterDrop);
+    dropper.reset();
+}
+
 TEST_F(ScriptBridgeTest, NewWebProcessAfterCrossSiteNavigationGetsTheBridge) {
     ASSERT_TRUE(loadPage("<p>first</p>"));
     eval(u"window.held = tavi.host.make()");
