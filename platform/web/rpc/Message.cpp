@@ -192,7 +192,7 @@ bool decodeBody(std::span<const std::uint8_t> body, Message& out) {
     if (!in.u32(out.id) || !in.u8(out.op) || !in.u32(count))
         return false;
     // Every value takes at least one byte: a larger count cannot be honest.
-    if (count > in.left())
+    if (count > in.left() || count > maxValueCount)
         return false;
     out.values.clear();
     out.values.resize(count);

@@ -68,6 +68,10 @@ struct Message {
 // Largest body accepted; a peer announcing more is cut off.
 constexpr std::size_t maxBodySize = 64u * 1024 * 1024;
 constexpr std::size_t frameHeaderSize = 4;
+// Most values one message may carry. A value takes as little as one byte on the wire but
+// far more in memory: without this bound a body of empty values would cost the receiver
+// a hundred times its size.
+constexpr std::size_t maxValueCount = 1u << 20;
 
 // Appends the frame of `message` (header and body) to `out`.
 void encodeFrame(const Message& message, std::vector<std::uint8_t>& out);

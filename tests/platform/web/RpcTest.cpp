@@ -77,6 +77,13 @@ TEST(RpcCodecTest, RefusesDamagedBodies) {
     EXPECT_FALSE(decodeBody(with(empty, 0, 4), out));
     // A value count larger than the bytes that follow.
     EXPECT_FALSE(decodeBody(with(empty, 6, 1), out));
+    // More values than any message may carry, even when they are all there.
+    const auto count = static_cast<std::uint32_t>(maxValueCount + 1);
+    std::vector<std::uint8_t> many(empty.begin(), empty.end() - 4); // up to the count
+    for (int i = 0; i < 4; ++i)
+        many.push_back(static_cast<std::uint8_t>(count >> (8 * i)));
+    many.insert(many.end(), count, static_cast<std::uint8_t>(Tag::Empty));
+    EXPECT_FALSE(decodeBody(many, out));
 
     const auto boolean = bodyOf(Message{Kind::Reply, 1, 2, {Value::fromBool(true)}});
     EXPECT_FALSE(decodeBody(with(boolean, 11, 2), out));  // not a canonical bool
