@@ -107,7 +107,10 @@ void PlaceholderHostWindow::onScriptWindowReady() {
     if (!bridge_)
         return;
     // A page without script simply has no bridge: the results are not checked.
+    const std::weak_ptr<bool> alive = alive_;
     bridge_->runScript(kExtInitScript);
+    if (alive.expired() || !bridge_)
+        return; // the window was closed meanwhile
     com::IDispatch* host = host_.get();
     bridge_->setScriptValue(u"window.tavi.host", com::Variant::fromDispatch(host));
 }

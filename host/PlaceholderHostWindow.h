@@ -65,6 +65,9 @@ private:
     WebKitWebView* view_ = nullptr;
     std::unique_ptr<web::ScriptBridge> bridge_;
     std::unique_ptr<app::HostWindow> self_;
+    // Expires with this object: a call into the page runs the main loop, where the
+    // window may be closed and this object destroyed.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace norv::host
