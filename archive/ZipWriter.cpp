@@ -265,8 +265,9 @@ std::uint32_t ZipWriter::writeEntry(const std::string& sourcePath, std::string_v
     } else {
         modified = accessed = changed = static_cast<std::int64_t>(std::time(nullptr));
     }
-    // Without ZIP64 neither sizes nor offsets can pass 4 GiB.
-    if (size > 0xFFFFFFFEu || base_ + written_ > 0xFFFFFFFFu)
+    // Without ZIP64 neither sizes nor offsets can pass 4 GiB, nor the entries 16 bits
+    // (all ones would mark a ZIP64 record).
+    if (size > 0xFFFFFFFEu || base_ + written_ > 0xFFFFFFFFu || entries_.size() >= 0xFFFEu)
         return ZipResult::badArgument;
 
     const std::uint32_t unixMode = (directory ? 0x4000u : 0x8000u) | 0x0100u |
@@ -382,6 +383,10 @@ std::uint32_t ZipWriter::close() {
         return ZipResult::ok;
     closed_ = true;
     const std::uint64_t centralStart = base_ + written_;
+    // The end record holds the directory's offset in 32 bits: past that the archive
+    // cannot be finished.
+    if (centralStart > 0xFFFFFFFFu)
+        return ZipResult::badArgument;
     std::uint32_t result = ZipResult::ok;
     std::vector<std::uint8_t> h;
     for (const Entry& e : entries_) {

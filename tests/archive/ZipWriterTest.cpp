@@ -410,6 +410,37 @@ TEST_F(ZipWriterTest, FailuresAreStickyAndClosingIsFinal) {
     }
 }
 
+TEST_F(ZipWriterTest, CountsAndOffsetsBeyondTheirFieldsAreRefused) {
+    const std::string empty = file("empty", Bytes{});
+    {
+        // The end record counts entries in 16 bits.
+        Fd out(openArchive());
+        auto writer = ZipWriter::create(out.get());
+        ASSERT_TRUE(writer);
+        std::uint32_t result = ZipResult::ok;
+        int added = 0;
+        while (added < 0x10000 && (result = writer->add(empty)) == ZipResult::ok)
+            ++added;
+        EXPECT_EQ(added, 0xFFFF - 1);
+        EXPECT_EQ(result, ZipResult::badArgument);
+        EXPECT_EQ(writer->close(), ZipResult::ok);
+        out.reset();
+        const Bytes zip = readAll(archivePath_);
+        const Parsed p = parse(zip, 0);
+        EXPECT_EQ(u16(zip, p.end + 10), 0xFFFF - 1);
+    }
+    {
+        // An archive starting just below 4 GiB (a sparse file): its entry fits, its
+        // directory would not.
+        Fd out(openArchive("far.wmz"));
+        ASSERT_EQ(::lseek(out.get(), 0xFFFFFFF0, SEEK_SET), 0xFFFFFFF0);
+        auto writer = ZipWriter::create(out.get());
+        ASSERT_TRUE(writer);
+        EXPECT_EQ(writer->add(empty), ZipResult::ok);
+        EXPECT_EQ(writer->close(), ZipResult::badArgument);
+    }
+}
+
 TEST_F(ZipWriterTest, SourceSizeMustMatchWhatIsRead) {
     Fd out(openArchive());
     // Kernel attribute files announce a size of 4096 but hold a few bytes: the source
