@@ -807,17 +807,29 @@ void Deflater::Engine::genCodes(TreeNode* tree, int maxCode) {
     }
 }
 
+// The longest and shortest runs of one code length that the code-length code encodes as a
+// repeat, for a run that follows curLen with nextLen (curLen -1: the start of the tree).
+static void codeLengthRunLimits(int curLen, int nextLen, int& maxCount, int& minCount) {
+    if (nextLen == 0) {
+        maxCount = 138;
+        minCount = 3;
+    } else if (curLen == nextLen) {
+        maxCount = 6;
+        minCount = 3;
+    } else {
+        maxCount = 7;
+        minCount = 4;
+    }
+}
+
 // Counts the code-length symbols (lengths and runs) needed to send tree.
 void Deflater::Engine::scanTree(TreeNode* tree, int maxCode) {
     int prevLen = -1;
     int nextLen = tree[0].len;
     int count = 0;
-    int maxCount = 7;
-    int minCount = 4;
-    if (nextLen == 0) {
-        maxCount = 138;
-        minCount = 3;
-    }
+    int maxCount = 0;
+    int minCount = 0;
+    codeLengthRunLimits(-1, nextLen, maxCount, minCount);
     tree[maxCode + 1].len = 0xFFFF; // guard
     for (int n = 0; n <= maxCode; ++n) {
         const int curLen = nextLen;
@@ -837,16 +849,7 @@ void Deflater::Engine::scanTree(TreeNode* tree, int maxCode) {
         }
         count = 0;
         prevLen = curLen;
-        if (nextLen == 0) {
-            maxCount = 138;
-            minCount = 3;
-        } else if (curLen == nextLen) {
-            maxCount = 6;
-            minCount = 3;
-        } else {
-            maxCount = 7;
-            minCount = 4;
-        }
+        codeLengthRunLimits(curLen, nextLen, maxCount, minCount);
     }
 }
 
@@ -856,12 +859,9 @@ void Deflater::Engine::sendTree(const TreeNode* tree, int maxCode) {
     int prevLen = -1;
     int nextLen = tree[0].len;
     int count = 0;
-    int maxCount = 7;
-    int minCount = 4;
-    if (nextLen == 0) {
-        maxCount = 138;
-        minCount = 3;
-    }
+    int maxCount = 0;
+    int minCount = 0;
+    codeLengthRunLimits(-1, nextLen, maxCount, minCount);
     for (int n = 0; n <= maxCode; ++n) {
         const int curLen = nextLen;
         nextLen = tree[n + 1].len;
@@ -887,16 +887,7 @@ void Deflater::Engine::sendTree(const TreeNode* tree, int maxCode) {
         }
         count = 0;
         prevLen = curLen;
-        if (nextLen == 0) {
-            maxCount = 138;
-            minCount = 3;
-        } else if (curLen == nextLen) {
-            maxCount = 6;
-            minCount = 3;
-        } else {
-            maxCount = 7;
-            minCount = 4;
-        }
+        codeLengthRunLimits(curLen, nextLen, maxCount, minCount);
     }
 }
 
