@@ -198,6 +198,8 @@ struct GtkWindowSystemSignals {
 GtkWindowSystem::GtkWindowSystem(GtkWindow* window) : window_(window) {
     g_object_ref(window_);
     GtkWidget* widget = GTK_WIDGET(window_);
+    // GTK's fixed size would stop the program's own placements (see the header).
+    gtk_window_set_resizable(window_, TRUE);
     addWindowEvents(widget);
     gtk_widget_realize(widget);
     addWindowEvents(widget);

@@ -70,6 +70,9 @@ public:
     void setTitle(std::string_view title) override;
     std::string title() const override;
 
+private:
+    friend struct GtkWindowSystemSignals;
+
     enum class Zoom { normal, maximized, covering };
     struct State {
         Zoom zoom = Zoom::normal;
@@ -98,9 +101,6 @@ public:
         std::optional<T> value_;
         int misses_ = 0;
     };
-
-private:
-    friend struct GtkWindowSystemSignals;
 
     State state() const { return state_; }
     bool maximizedByWindowManager() const;
