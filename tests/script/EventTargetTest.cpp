@@ -2,12 +2,9 @@
 // for script functions.
 #include <gtest/gtest.h>
 
-#include <glib.h>
-
 #include <chrono>
 #include <functional>
 #include <future>
-#include <thread>
 
 #include "script/EventTarget.h"
 #include "script/TaviEvent.h"
@@ -37,14 +34,12 @@ public:
             params.args[0].vt() != VT_DISPATCH)
             return DISP_E_MEMBERNOTFOUND;
         ++calls;
-        thread = std::this_thread::get_id();
         if (body_)
             body_(params.args[0].dispatch());
         return E_FAIL; // what a listener returns is not reported
     }
     void setBody(std::function<void(IDispatch*)> body) { body_ = std::move(body); }
     int calls = 0;
-    std::thread::id thread;
 
 private:
     std::function<void(IDispatch*)> body_;
@@ -209,25 +204,6 @@ TEST_F(EventTargetTest, NoLockIsHeldWhileAListenerRuns) {
     EXPECT_EQ(removed->calls, 1) << "removed while its turn had not come";
     fire(u"moved");
     EXPECT_EQ(removed->calls, 1);
-}
-
-TEST_F(EventTargetTest, AListenerIsCalledOnItsOwnThreadWhenAnotherThreadDispatches) {
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    auto l = listener();
-    add(u"spectrum", l);
-    auto worker = std::async(std::launch::async, [&] { return target.fire(u"spectrum", nullptr); });
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (worker.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready &&
-           std::chrono::steady_clock::now() < deadline)
-        g_main_context_iteration(context, FALSE);
-    ASSERT_EQ(worker.wait_for(std::chrono::seconds(0)), std::future_status::ready);
-    EXPECT_EQ(worker.get(), S_OK);
-    EXPECT_EQ(l->calls, 1);
-    EXPECT_EQ(l->thread, std::this_thread::get_id());
-    target.clear();
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
 }
 
 } // namespace
