@@ -131,9 +131,11 @@ X11DisplayDesktop::startTimer(DisplayKind kind, std::chrono::milliseconds interv
           static_cast<long long>(interval.count()));
     if (closed_)
         return std::make_unique<TimerHandle>(platform::glib::MainLoopSource());
+    const char* name = kind == DisplayKind::screenSaver ? "screen saver" : "power-off";
     return std::make_unique<TimerHandle>(
-        platform::glib::MainLoopSource::timeout(interval, [tick = std::move(tick)] {
+        platform::glib::MainLoopSource::timeout(interval, [tick = std::move(tick), name] {
             tick();
+            g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "%s tick", name);
             return true;
         }));
 }

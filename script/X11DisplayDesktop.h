@@ -7,8 +7,8 @@
 // No session bus or no such service: only the X11 part works, silently.
 //
 // Each started timer is logged under the domain "Norv-Display" at debug level
-// ("screen saver timer 480000 ms", "power-off timer 10000 ms"); G_MESSAGES_DEBUG=Norv-Display
-// shows them.
+// ("screen saver timer 480000 ms", "power-off timer 10000 ms"), and so is each tick once
+// it has acted ("screen saver tick"); G_MESSAGES_DEBUG=Norv-Display shows them.
 //
 // One desktop serves every display service of the program (instance()). Before the
 // program exits, also when it ends on SIGTERM, shutdown() gives back what is still held;

@@ -16,14 +16,14 @@ constexpr const char* kService = "org.freedesktop.ScreenSaver";
 constexpr const char* kPath = "/org/freedesktop/ScreenSaver";
 constexpr const char* kInterface = "org.freedesktop.ScreenSaver";
 // A service that does not answer within this time holds nothing for us.
-constexpr int kCallTimeoutMs = 5000;
+constexpr int kCallTimeoutMs = 500;
 } // namespace
 
 struct ScreenSaverInhibitor::Shared {
-    enum class Bus { unknown, connecting, ready, unavailable, closed };
+    enum class Bus { connecting, ready, unavailable, closed };
 
     std::string application;
-    Bus bus = Bus::unknown;
+    Bus bus = Bus::connecting;
     GDBusConnection* connection = nullptr; // owned reference once ready
     std::vector<std::weak_ptr<Request>> requests;
 
@@ -34,7 +34,7 @@ struct ScreenSaverInhibitor::Shared {
 };
 
 struct ScreenSaverInhibitor::Request {
-    enum class State { waitingForBus, calling, held, done };
+    enum class State { waitingForBus, held, done };
 
     std::shared_ptr<Shared> shared;
     std::string reason;
@@ -55,41 +55,29 @@ void sendUnInhibit(GDBusConnection* connection, std::uint32_t cookie) {
                            kCallTimeoutMs, nullptr, nullptr, nullptr);
 }
 
-void onInhibitReply(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<std::shared_ptr<Request>> holder(static_cast<std::shared_ptr<Request>*>(data));
-    Request& request = **holder;
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    if (!reply) {
-        // No such service, or it refused: nothing is held, silently.
-        g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "Inhibit not available: %s", error->message);
-        g_error_free(error);
-        request.state = Request::State::done;
-        return;
-    }
-    std::uint32_t cookie = 0;
-    g_variant_get(reply, "(u)", &cookie);
-    g_variant_unref(reply);
-    g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "Inhibit cookie %u", cookie);
-    if (request.wanted && request.shared->bus == Shared::Bus::ready) {
-        request.cookie = cookie;
-        request.state = Request::State::held;
-        return;
-    }
-    // Given up while the call was under way: give the cookie back at once.
-    request.state = Request::State::done;
-    if (request.shared->connection)
-        sendUnInhibit(request.shared->connection, cookie);
-}
-
+// The Inhibit call waits for its answer, with a bound: the cookie is then known at once, so
+// that a release, even one made just before the program exits, can always return it.
 void sendInhibit(const std::shared_ptr<Request>& request) {
     Shared& shared = *request->shared;
-    request->state = Request::State::calling;
-    g_dbus_connection_call(
+    request->state = Request::State::done;
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
         shared.connection, kService, kPath, kInterface, "Inhibit",
         g_variant_new("(ss)", shared.application.c_str(), request->reason.c_str()),
-        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, onInhibitReply,
-        new std::shared_ptr<Request>(request));
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &error);
+    if (!reply) {
+        // No such service, or it refused: nothing is held, silently. A service that does
+        // not answer in time is not asked again.
+        g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "Inhibit not available: %s", error->message);
+        if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
+            shared.bus = Shared::Bus::unavailable;
+        g_error_free(error);
+        return;
+    }
+    g_variant_get(reply, "(u)", &request->cookie);
+    g_variant_unref(reply);
+    g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "Inhibit cookie %u", request->cookie);
+    request->state = Request::State::held;
 }
 
 void onBus(GObject*, GAsyncResult* result, gpointer data) {
@@ -117,7 +105,7 @@ void onBus(GObject*, GAsyncResult* result, gpointer data) {
         auto request = weak.lock();
         if (!request || request->state != Request::State::waitingForBus)
             continue;
-        if (request->wanted)
+        if (request->wanted && shared.bus == Shared::Bus::ready)
             sendInhibit(request);
         else
             request->state = Request::State::done;
@@ -139,6 +127,9 @@ ScreenSaverInhibitor::Hold::~Hold() {
 ScreenSaverInhibitor::ScreenSaverInhibitor(std::string application)
     : shared_(std::make_shared<Shared>()) {
     shared_->application = std::move(application);
+    // Reached now, so that the first hold does not wait for it.
+    shared_->bus = Shared::Bus::connecting;
+    g_bus_get(G_BUS_TYPE_SESSION, nullptr, onBus, new std::shared_ptr<Shared>(shared_));
 }
 
 ScreenSaverInhibitor::~ScreenSaverInhibitor() {
@@ -155,11 +146,6 @@ ScreenSaverInhibitor::inhibit(const std::string& reason) {
                                   [](const auto& weak) { return weak.expired(); }),
                    requests.end());
     switch (shared_->bus) {
-    case Shared::Bus::unknown:
-        shared_->bus = Shared::Bus::connecting;
-        g_bus_get(G_BUS_TYPE_SESSION, nullptr, onBus, new std::shared_ptr<Shared>(shared_));
-        requests.push_back(request);
-        break;
     case Shared::Bus::connecting:
         requests.push_back(request);
         break;
@@ -191,8 +177,7 @@ void ScreenSaverInhibitor::releaseAll(std::chrono::milliseconds bound) {
                 g_variant_unref(reply);
         }
         request->wanted = false;
-        if (request->state != Request::State::calling)
-            request->state = Request::State::done;
+        request->state = Request::State::done;
     }
     shared_->requests.clear();
     if (ready)

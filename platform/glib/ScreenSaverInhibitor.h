@@ -4,9 +4,12 @@
 // screen-saver proxy, and others): Inhibit(application, reason) gives a cookie that
 // UnInhibit(cookie) returns.
 //
-// Everything is asynchronous, so the UI thread never waits for the bus or the service. A
-// missing bus or service is not an error: the hold is then simply not there. A hold given
-// up while its Inhibit call is still under way is returned as soon as its cookie arrives.
+// The bus is reached asynchronously from construction on, so the UI thread never waits for
+// it; once connected,
+// Inhibit waits for its cookie at most half a second (a service that lets it wait longer is
+// not asked again), so that every hold taken can be given back, even just before the
+// program exits. A missing bus or service is not an error: the hold is then simply not
+// there. A hold asked for while the bus is still being reached is taken once it is.
 // All calls on the thread that runs the default main context.
 
 #include <chrono>
@@ -43,9 +46,7 @@ public:
     std::unique_ptr<Hold> inhibit(const std::string& reason);
 
     // Before the program exits: returns every cookie still held, waiting at most `bound`
-    // for each reply and for the messages to be written, and takes no new holds. A hold
-    // whose Inhibit is still under way is ended by the bus when the program's connection
-    // closes.
+    // for each reply and for the messages to be written, and takes no new holds.
     void releaseAll(std::chrono::milliseconds bound = std::chrono::milliseconds(1000));
 
 private:
