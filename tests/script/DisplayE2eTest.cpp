@@ -121,9 +121,9 @@ constexpr const char* kOk = "0x00000000";
 
 class DisplayE2eTest : public ::testing::Test {
 protected:
-    void activate(DisplayProbe& probe, int n) {
-        ASSERT_EQ(session.run({"xdotool", "windowactivate", "--sync", probe.window(n)}).first, 0);
-        const std::string expected = probe.window(n);
+    void activate(DisplayProbe& probe, int n) { activate(probe.window(n)); }
+    void activate(const std::string& expected) {
+        ASSERT_EQ(session.run({"xdotool", "windowactivate", "--sync", expected}).first, 0);
         ASSERT_TRUE(waitUntil([&] {
             auto [code, out] = session.run({"xdotool", "getactivewindow"});
             return code == 0 && out.find(expected) == 0;
@@ -222,6 +222,22 @@ TEST_F(DisplayE2eTest, FlagWordsAndTwoWindows) {
     EXPECT_EQ(probe.command("close 2"), "closed");
     EXPECT_TRUE(waitUntil([&] { return screen.on(); }));
     EXPECT_EQ(probe.command("saver 2 0"), "0x80070006");
+}
+
+TEST_F(DisplayE2eTest, ADialogOfThePageInFrontCountsAsThePage) {
+    const Env noBus = {{"DBUS_SESSION_BUS_ADDRESS", kNoBus}, {"DBUS_SYSTEM_BUS_ADDRESS", kNoBus}};
+    xset({"s", "3"});
+    DisplayProbe probe(session, noBus, 1, false);
+    EXPECT_EQ(probe.command("saver 1 0"), kOk);
+    const std::string dialog = probe.command("dialog 1");
+    activate(dialog);
+    const int start = probe.ticks();
+    bool cameOn = false;
+    ASSERT_TRUE(waitUntil([&] {
+        cameOn = cameOn || screen.on();
+        return probe.ticks() >= start + 2;
+    }));
+    EXPECT_FALSE(cameOn);
 }
 
 TEST_F(DisplayE2eTest, TheDesktopsIdleInhibitionFollowsTheWindowInFront) {

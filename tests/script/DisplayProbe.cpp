@@ -5,6 +5,7 @@
 //   power N 0|1   enablePowerOff(window N, flag)
 //   flags N       prints the flag word of window N
 //   close N       destroys window N
+//   dialog N      opens a dialog of window N and prints its X window id
 //   quit          ends the program
 // Each command's result is printed ("saver 1 0 -> 0x00000000"). SIGTERM ends the program as
 // a session's end would. With --application it runs as a GtkApplication whose idle
@@ -67,6 +68,7 @@ struct Probe {
     GtkApplication* application = nullptr;
     GMainLoop* loop = nullptr;
     std::vector<GtkWidget*> windows;
+    std::vector<GtkWidget*> dialogs;
     std::vector<com::ComPtr<PageWindow>> pages;
     com::ComPtr<script::TaviDisplay> display;
     int commandFd = -1;
@@ -143,6 +145,16 @@ struct Probe {
             NativeWindow xid = 0;
             pages[static_cast<std::size_t>(n - 1)]->get_nativeWindow(&xid);
             say(line + " -> " + std::to_string(display->flags(xid)));
+        } else if (verb == "dialog") {
+            GtkWidget* dialog = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+            gtk_window_set_title(GTK_WINDOW(dialog), "Display Probe Dialog");
+            gtk_window_set_transient_for(GTK_WINDOW(dialog),
+                                         GTK_WINDOW(windows[static_cast<std::size_t>(n - 1)]));
+            gtk_window_set_default_size(GTK_WINDOW(dialog), 200, 100);
+            gtk_widget_show_all(dialog);
+            dialogs.push_back(dialog);
+            say(line + " -> " +
+                std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(dialog))));
         } else if (verb == "close") {
             GtkWidget*& window = windows[static_cast<std::size_t>(n - 1)];
             if (window) {
@@ -170,6 +182,9 @@ struct Probe {
         display.reset();
         pages.clear();
         script::X11DisplayDesktop::shutdown();
+        for (GtkWidget* dialog : dialogs)
+            gtk_widget_destroy(dialog);
+        dialogs.clear();
         for (GtkWidget* window : windows)
             if (window)
                 gtk_widget_destroy(window);
