@@ -73,7 +73,8 @@ MPSpectrumFeed::~MPSpectrumFeed() {
         // (the callback reaches the UI thread): wait a little, then let it end by itself.
         // It holds its own reference to the shared state and touches nothing else after
         // it sees `stop`.
-        shared_->ended.wait_for(lock, stopWait, [&] { return shared_->done; });
+        if (worker_.joinable())
+            shared_->ended.wait_for(lock, stopWait, [&] { return shared_->done; });
     }
     if (worker_.joinable()) {
         bool done;
