@@ -12,7 +12,7 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-gtk3
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb openbox xdotool x11-utils imagemagick unzip python3 dbus-x11
+    xvfb openbox xdotool x11-utils imagemagick unzip python3 dbus-x11 ffmpeg
 )
 
 missing=()
