@@ -73,7 +73,9 @@ MPSpectrumFeed::~MPSpectrumFeed() {
         // (the callback reaches the UI thread): wait a little, then let it end by itself.
         // It holds its own reference to the shared state and touches nothing else after
         // it sees `stop`.
-        if (worker_.joinable())
+        // The worker itself may destroy the feed from its callback: it cannot wait for
+        // itself.
+        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
             shared_->ended.wait_for(lock, stopWait, [&] { return shared_->done; });
     }
     if (worker_.joinable()) {

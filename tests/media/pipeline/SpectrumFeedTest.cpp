@@ -295,5 +295,26 @@ TEST(FeedLifetime, DestroyingTheFeedWhileTheListenerIsBlockedReturns) {
     EXPECT_TRUE(waitUntil([&] { return finished->load(); }, 10s));
 }
 
+TEST(FeedLifetime, TheListenerMayDestroyTheFeedFromItsCall) {
+    // The listener's call drops the last reference to the tap that owns the feed.
+    auto owner = std::make_shared<std::unique_ptr<MPSpectrumFeed>>();
+    auto destroyed = std::make_shared<std::atomic<bool>>(false);
+    *owner = std::make_unique<MPSpectrumFeed>([](double& p) {
+        p = 0.5;
+        return com::S_OK;
+    });
+    MPSpectrumFeed& feed = **owner;
+    feed.setWindowSize(4);
+    ASSERT_EQ(feed.configure(50,
+                             [owner, destroyed](double, std::span<const std::uint8_t>) {
+                                 owner->reset();
+                                 *destroyed = true;
+                                 return com::S_OK;
+                             }),
+              com::S_OK);
+    feed.push(0, 1, filled(16, 1));
+    EXPECT_TRUE(waitUntil([&] { return destroyed->load(); }, 10s));
+}
+
 } // namespace
 } // namespace norv::media
