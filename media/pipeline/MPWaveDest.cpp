@@ -133,23 +133,33 @@ bool pushSegment(MPWaveDest* d, std::uint64_t position) {
 
 // Writes the header for the data written so far at the start of the file. `resume` moves
 // the sink back to the end of the data afterwards; `sync` asks the sink to have it on disk.
-bool writeHeader(MPWaveDest* d, bool resume, bool sync) {
+GstFlowReturn writeHeader(MPWaveDest* d, bool resume, bool sync) {
     WaveDestState& st = d->state;
     const std::uint32_t dataSize = st.dataSize.load();
     if (!pushSegment(d, 0))
-        return false;
+        return GST_PAD_IS_FLUSHING(d->srcpad) ? GST_FLOW_FLUSHING : GST_FLOW_ERROR;
     auto header = riffWaveHeader(st.format, dataSize);
     GstBuffer* buffer = gst_buffer_new_memdup(header.data(), header.size());
     GST_BUFFER_OFFSET(buffer) = 0;
     GST_BUFFER_OFFSET_END(buffer) = header.size();
     if (sync)
         GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_SYNC_AFTER);
-    if (gst_pad_push(d->srcpad, buffer) != GST_FLOW_OK)
-        return false;
+    if (GstFlowReturn ret = gst_pad_push(d->srcpad, buffer); ret != GST_FLOW_OK)
+        return ret;
     st.lastHeaderUs = g_get_monotonic_time();
-    if (resume && dataSize > 0)
-        return pushSegment(d, std::uint64_t{st.headerSize} + dataSize);
-    return true;
+    if (resume && dataSize > 0 && !pushSegment(d, std::uint64_t{st.headerSize} + dataSize))
+        return GST_PAD_IS_FLUSHING(d->srcpad) ? GST_FLOW_FLUSHING : GST_FLOW_ERROR;
+    return GST_FLOW_OK;
+}
+
+// A header that could not be written is an error of the recording; a sink that is being
+// shut down (flushing) is not.
+GstFlowReturn headerFailed(MPWaveDest* d, GstFlowReturn ret, const char* when) {
+    if (ret == GST_FLOW_FLUSHING)
+        return ret;
+    GST_ELEMENT_ERROR(d, RESOURCE, WRITE, ("Could not write the header of the WAV file."),
+                      ("the header %s was refused: %s", when, gst_flow_get_name(ret)));
+    return GST_FLOW_ERROR;
 }
 
 void resetRun(WaveDestState& st) {
@@ -171,11 +181,9 @@ GstFlowReturn chain(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer) {
         return GST_FLOW_ERROR;
     }
     if (!st.started) {
-        if (!writeHeader(d, false, false)) {
+        if (GstFlowReturn ret = writeHeader(d, false, false); ret != GST_FLOW_OK) {
             gst_buffer_unref(buffer);
-            GST_ELEMENT_ERROR(d, RESOURCE, SEEK, ("Could not write the header of the WAV file."),
-                              ("the downstream element refused the header"));
-            return GST_FLOW_ERROR;
+            return headerFailed(d, ret, "at the start");
         }
         st.started = true;
     }
@@ -201,11 +209,8 @@ GstFlowReturn chain(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer) {
     const guint interval = st.headerInterval.load();
     if (ret == GST_FLOW_OK && interval > 0 &&
         g_get_monotonic_time() - st.lastHeaderUs >= gint64{interval} * 1000) {
-        if (!writeHeader(d, true, true)) {
-            GST_ELEMENT_ERROR(d, RESOURCE, SEEK, ("Could not write the header of the WAV file."),
-                              ("the downstream element refused the header update"));
-            ret = GST_FLOW_ERROR;
-        }
+        if (GstFlowReturn header = writeHeader(d, true, true); header != GST_FLOW_OK)
+            ret = headerFailed(d, header, "update");
     }
     return ret;
 }
@@ -242,9 +247,9 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
         gst_event_unref(event);
         return TRUE;
     case GST_EVENT_EOS: {
-        if (!st.format.empty() && !st.full && !writeHeader(d, false, true)) {
-            GST_ELEMENT_ERROR(d, RESOURCE, SEEK, ("Could not write the header of the WAV file."),
-                              ("the downstream element refused the final header"));
+        if (!st.format.empty() && !st.full) {
+            if (GstFlowReturn ret = writeHeader(d, false, true); ret != GST_FLOW_OK)
+                headerFailed(d, ret, "at the end");
         }
         return gst_pad_event_default(pad, parent, event);
     }

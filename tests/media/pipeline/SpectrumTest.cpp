@@ -383,22 +383,5 @@ TEST(MediaSample, ReadsTheDeliveredWindow) {
     EXPECT_EQ(v, 0);
 }
 
-TEST(MediaSample, IsReachedByName) {
-    auto sample = com::makeObject<MPMediaSample>();
-    sample->update(1.5, formatBlock(kWaveFormatPcm, 1, 44100, 16),
-                   s16Mono(sine(1000, 44100, 32767)));
-    auto dispatch = sample.as<com::IDispatch>();
-    ASSERT_TRUE(dispatch);
-    auto call = [&](std::u16string_view name, std::vector<com::Variant> args) {
-        com::Variant result;
-        EXPECT_EQ(com::invokeByName(dispatch.get(), name, com::DISPATCH_PROPERTYGET, args, &result),
-                  com::S_OK);
-        return result.i4();
-    };
-    EXPECT_EQ(call(u"fftLength", {}), 45);
-    EXPECT_EQ(call(u"fftSpectrum", {com::Variant::fromI4(12)}), 99);
-    EXPECT_EQ(call(u"time", {}), 1);
-}
-
 } // namespace
 } // namespace norv::media
