@@ -13,7 +13,7 @@ packages=(
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick unzip python3 dbus-x11
-    dbus-daemon python3-dbusmock libxss-dev
+    dbus-daemon python3-dbusmock libxss-dev ffmpeg
 )
 
 missing=()

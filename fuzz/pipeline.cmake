@@ -1,0 +1,4 @@
+# Format blocks and sample windows of any shape through the spectrum analyser.
+norv_fuzz_target(spectrum_fuzzer
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/pipeline/SpectrumFuzz.cpp
+    LIBS media_pipeline)
