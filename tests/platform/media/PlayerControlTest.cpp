@@ -76,8 +76,8 @@ TEST_F(PlayerControlTest, PauseHoldsThePositionAndStopReturnsToTheStart) {
     ASSERT_EQ(p.controls()->play(), S_OK);
     ASSERT_TRUE(pumpUntil([&] { return p.state() == psMediaEnded; }, 30s));
     EXPECT_EQ(p.log->states,
-              (std::vector<std::int32_t>{psTransitioning, psPlaying, psPaused, psPlaying,
-                                         psStopped, psPlaying, psMediaEnded}));
+              (std::vector<std::int32_t>{psTransitioning, psPlaying, psPaused, psPlaying, psStopped,
+                                         psPlaying, psMediaEnded}));
 }
 
 TEST_F(PlayerControlTest, SeeksWhilePausedPlayingAndBeforeTheMediumOpens) {
@@ -196,14 +196,15 @@ TEST_F(PlayerControlTest, TwoControlsPlayAtOnce) {
     TestPlayer first, second;
     first.setUrl(fileUrl(a));
     second.setUrl(fileUrl(b));
-    ASSERT_TRUE(pumpUntil([&] { return first.state() == psPlaying && second.state() == psPlaying; }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return first.state() == psPlaying && second.state() == psPlaying; }));
     // Pausing one leaves the other playing.
     first.controls()->pause();
     ASSERT_TRUE(pumpUntil([&] { return first.state() == psPaused; }));
     EXPECT_EQ(second.state(), psPlaying);
     first.controls()->play();
-    ASSERT_TRUE(pumpUntil(
-        [&] { return first.state() == psMediaEnded && second.state() == psMediaEnded; }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return first.state() == psMediaEnded && second.state() == psMediaEnded; }));
     EXPECT_NEAR(second.duration(), probeDuration(b), 0.05);
 }
 
@@ -234,7 +235,7 @@ TEST_F(PlayerControlTest, ASinkThatCallsBackIntoTheControlSeesEveryStateInOrder)
     auto second = makeObject<EventLog>();
     ComPtr<IConnectionPoint> point;
     p.player.as<IConnectionPointContainer>()->FindConnectionPoint(IMediaPlayerEvents::iid,
-                                                                    point.put());
+                                                                  point.put());
     std::uint32_t cookie = 0;
     ASSERT_EQ(point->Advise(second->unknown(), &cookie), S_OK);
     // The first sink pauses as soon as playback starts, from inside the event.
@@ -289,7 +290,8 @@ TEST_F(PlayerControlTest, ScriptReachesTheControlByName) {
     Variant state, media, duration;
     ASSERT_EQ(invokeByName(p.player.get(), u"PLAYSTATE", DISPATCH_PROPERTYGET, {}, &state), S_OK);
     EXPECT_EQ(state.i4(), psMediaEnded);
-    ASSERT_EQ(invokeByName(p.player.get(), u"currentMedia", DISPATCH_PROPERTYGET, {}, &media), S_OK);
+    ASSERT_EQ(invokeByName(p.player.get(), u"currentMedia", DISPATCH_PROPERTYGET, {}, &media),
+              S_OK);
     ASSERT_EQ(media.vt(), VT_DISPATCH);
     ASSERT_EQ(invokeByName(media.dispatch(), u"duration", DISPATCH_PROPERTYGET, {}, &duration),
               S_OK);

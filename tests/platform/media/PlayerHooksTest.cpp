@@ -260,7 +260,8 @@ TEST_F(PlayerHooksTest, PresenterSeesEveryFrameInItsFormatAndChangesWhilePlaying
     EXPECT_EQ(gray->counter.lastFormat(), "GRAY8");
 
     // Replaced while playing: the new element gets the frames, the old one none.
-    auto plain = makeObject<TestPresenter>([] { return gst_element_factory_make("identity", nullptr); });
+    auto plain =
+        makeObject<TestPresenter>([] { return gst_element_factory_make("identity", nullptr); });
     ASSERT_EQ(config->put_presenter(plain.get()), S_OK);
     ASSERT_TRUE(pumpUntil([&] { return plain->counter.buffers > 10; }));
     int grayFrames = gray->counter.buffers;
@@ -283,7 +284,7 @@ class Outer final : public ComObject<Outer, IDispatch> {
 public:
     Outer() {
         HRESULT hr = norv::com::createInstance(CLSID_MediaPlayer, unknown(), CLSCTX_INPROC_SERVER,
-                                    IUnknown::iid, inner_.putVoid());
+                                               IUnknown::iid, inner_.putVoid());
         if (failed(hr))
             throw std::runtime_error("cannot aggregate the control");
         player_.query(unknown(), inner_.get());

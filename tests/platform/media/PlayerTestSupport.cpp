@@ -47,11 +47,12 @@ void makeTone(const std::filesystem::path& path, double seconds) {
 }
 
 void makeClip(const std::filesystem::path& path, double seconds) {
-    makeMedium(path, "videotestsrc pattern=smpte num-buffers=" +
-                         std::to_string(static_cast<int>(seconds * 30)) +
-                         " ! video/x-raw,width=320,height=240,framerate=30/1 ! vp8enc deadline=1 "
-                         "! mux. " +
-                         toneSource(seconds) + " ! audioconvert ! vorbisenc ! mux. webmmux name=mux");
+    makeMedium(
+        path,
+        "videotestsrc pattern=smpte num-buffers=" + std::to_string(static_cast<int>(seconds * 30)) +
+            " ! video/x-raw,width=320,height=240,framerate=30/1 ! vp8enc deadline=1 "
+            "! mux. " +
+            toneSource(seconds) + " ! audioconvert ! vorbisenc ! mux. webmmux name=mux");
 }
 
 double probeDuration(const std::filesystem::path& path) {
@@ -97,7 +98,8 @@ TestPlayer::TestPlayer() : log(makeObject<EventLog>()) {
         throw std::runtime_error("no player control");
     auto container = player.as<IConnectionPointContainer>();
     ComPtr<IConnectionPoint> point;
-    if (!container || failed(container->FindConnectionPoint(IMediaPlayerEvents::iid, point.put())) ||
+    if (!container ||
+        failed(container->FindConnectionPoint(IMediaPlayerEvents::iid, point.put())) ||
         failed(point->Advise(log->unknown(), &cookie)))
         throw std::runtime_error("cannot connect to the player's events");
 }
