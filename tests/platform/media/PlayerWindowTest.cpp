@@ -81,7 +81,7 @@ protected:
     TempDir dir;
 };
 
-TEST_F(PlayerWindowTest, ShowsTheVideoWithTheTransportBarAndNothingWhenInvisible) {
+TEST_F(PlayerWindowTest, ShowsTheVideoPlaysFromItsTransportBarAndHidesWhenInvisible) {
     auto file = dir.path() / "clip.webm";
     makeClip(file);
     TestPlayer p;
@@ -127,8 +127,25 @@ TEST_F(PlayerWindowTest, ShowsTheVideoWithTheTransportBarAndNothingWhenInvisible
     // The transport bar lies under the video, inside the control's widget.
     EXPECT_GT(root.height, video.height + 10);
 
-    // Playing, the video keeps showing; at the end its last frame stays.
-    p.controls()->play();
+    // A click on the transport bar's play button plays; at the end the last frame stays.
+    GtkWidget* bar = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* c = children; c; c = c->next)
+        if (g_strcmp0(gtk_widget_get_name(GTK_WIDGET(c->data)), "transport-bar") == 0)
+            bar = GTK_WIDGET(c->data);
+    g_list_free(children);
+    ASSERT_TRUE(bar);
+    children = gtk_container_get_children(GTK_CONTAINER(bar));
+    GtkWidget* playButton = GTK_WIDGET(children->data);
+    g_list_free(children);
+    int bx = 0, by = 0;
+    ASSERT_TRUE(gtk_widget_translate_coordinates(playButton, window, 0, 0, &bx, &by));
+    GtkAllocation button{};
+    gtk_widget_get_allocation(playButton, &button);
+    std::string x = std::to_string(x0 + bx + button.width / 2);
+    std::string y = std::to_string(y0 + by + button.height / 2);
+    ASSERT_EQ(session.run({"xdotool", "mousemove", "--sync", x, y, "click", "1"}).first, 0);
+    ASSERT_TRUE(pumpUntil([&] { return p.state() == psPlaying; }));
     ASSERT_TRUE(pumpUntil([&] { return p.state() == psMediaEnded; }));
     ASSERT_TRUE(pumpUntil(look, 10s));
 
