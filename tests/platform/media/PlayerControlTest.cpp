@@ -160,6 +160,34 @@ TEST_F(PlayerControlTest, WithoutASoundServerPlaysInRealTimeToADiscardingSink) {
     gst_object_unref(sink);
 }
 
+TEST_F(PlayerControlTest, WithASoundServerPlaysToIt) {
+    // A private PulseAudio server with a null sink, reached through its own socket.
+    auto socket = dir.path() / "native";
+    Process server = Process::spawn(
+        {"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--disable-shm=yes",
+         "--use-pid-file=no", "-L",
+         "module-native-protocol-unix socket=" + socket.string() + " auth-anonymous=1", "-L",
+         "module-null-sink"},
+        {{"HOME", dir.path().string()}, {"XDG_RUNTIME_DIR", dir.path().string()}});
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(socket); }, 20s)) << server.output();
+    g_setenv("PULSE_SERVER", ("unix:" + socket.string()).c_str(), TRUE);
+
+    auto file = dir.path() / "tone.ogg";
+    makeTone(file, 1.0);
+    auto site = makeObject<FakeSite>();
+    TestPlayer p;
+    p.site(site.get());
+    p.setUrl(fileUrl(file));
+    ASSERT_TRUE(pumpUntil([&] { return p.state() == psMediaEnded; }));
+    EXPECT_TRUE(p.log->errors.empty());
+    GstElement* sink = nullptr;
+    g_object_get(site->pipeline(), "audio-sink", &sink, nullptr);
+    ASSERT_TRUE(sink);
+    EXPECT_STREQ(GST_OBJECT_NAME(gst_element_get_factory(sink)), "pulsesink");
+    gst_object_unref(sink);
+    g_setenv("PULSE_SERVER", "unix:/nonexistent/pulse", TRUE);
+}
+
 TEST_F(PlayerControlTest, AMissingFileRaisesMediaErrorAndTheControlPlaysTheNextMedium) {
     TestPlayer p;
     auto missing = dir.path() / "missing.ogg";
