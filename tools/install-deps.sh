@@ -9,7 +9,8 @@ packages=(
     # libraries
     libglib2.0-dev libgtk-3-dev libwebkit2gtk-4.1-dev libxml2-dev zlib1g-dev libx11-dev libxext-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-gtk3
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
+    gstreamer1.0-gtk3 gstreamer1.0-alsa gstreamer1.0-tools pulseaudio
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick unzip python3 dbus-x11
