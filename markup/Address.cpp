@@ -2,8 +2,9 @@
 
 #include <glib.h>
 
-#include <memory>
 #include <string>
+
+#include "platform/glib/Owned.h"
 
 namespace norv::markup {
 
@@ -11,17 +12,8 @@ using namespace com;
 
 namespace {
 
-struct FreeUri {
-    void operator()(GUri* uri) const { g_uri_unref(uri); }
-};
-struct FreeText {
-    void operator()(char* text) const { g_free(text); }
-};
-struct FreeError {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using UriPtr = std::unique_ptr<GUri, FreeUri>;
-using TextPtr = std::unique_ptr<char, FreeText>;
+using glib::OwnedText;
+using glib::OwnedUri;
 
 constexpr GUriFlags kUriFlags =
     static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_SCHEME_NORMALIZE);
@@ -61,19 +53,19 @@ bool hasUpperCaseAscii(const char* text) {
 // Parses an absolute URI and writes it back in its normal form, the host in lower case.
 std::optional<std::string> normalise(const std::string& text) {
     GError* rawError = nullptr;
-    UriPtr uri(g_uri_parse(text.c_str(), kUriFlags, &rawError));
-    std::unique_ptr<GError, FreeError> error(rawError);
+    OwnedUri uri(g_uri_parse(text.c_str(), kUriFlags, &rawError));
+    glib::OwnedError error(rawError);
     if (!uri)
         return std::nullopt;
     const char* host = g_uri_get_host(uri.get());
     if (hasUpperCaseAscii(host)) {
-        TextPtr lower(g_ascii_strdown(host, -1));
+        OwnedText lower(g_ascii_strdown(host, -1));
         uri.reset(g_uri_build(g_uri_get_flags(uri.get()), g_uri_get_scheme(uri.get()),
                               g_uri_get_userinfo(uri.get()), lower.get(), g_uri_get_port(uri.get()),
                               g_uri_get_path(uri.get()), g_uri_get_query(uri.get()),
                               g_uri_get_fragment(uri.get())));
     }
-    TextPtr written(g_uri_to_string(uri.get()));
+    OwnedText written(g_uri_to_string(uri.get()));
     if (!written)
         return std::nullopt;
     return std::string(written.get());
@@ -147,7 +139,7 @@ bool sameAddress(const Bstr& a, const Bstr& b) {
         if (hash != std::string::npos)
             text.erase(hash);
         if (startsWithIgnoringCase(text, "file://") || startsWithIgnoringCase(text, "res://")) {
-            TextPtr upper(g_utf8_strup(text.c_str(), static_cast<gssize>(text.size())));
+            OwnedText upper(g_utf8_strup(text.c_str(), static_cast<gssize>(text.size())));
             text = upper.get();
         }
         return text;
