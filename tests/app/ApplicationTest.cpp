@@ -68,6 +68,9 @@ TEST_F(ApplicationTest, DefaultDeclarationIsTheSerialisedBuiltInDialog) {
 TEST_F(ApplicationTest, CaptionIsTrimmed) {
     platform.strings[133] = u" \tMy Application \r\n";
     EXPECT_EQ(Application::loadCaption(platform), u"My Application");
+    platform.strings[133] = u"\u3000Wide\u00A0Caption\u00A0";
+    EXPECT_EQ(Application::loadCaption(platform), u"Wide\u00A0Caption");
+    platform.strings[133] = u" \t My Application \r\n";
     EXPECT_EQ(start(), 0);
     EXPECT_TRUE(platform.log.contains("window.pendingCaption My Application"));
 }
