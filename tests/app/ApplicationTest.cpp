@@ -115,11 +115,5 @@ TEST_F(ApplicationTest, FailedUserAgentEndsStartUpWithoutWindowOrFurtherMessage)
     EXPECT_EQ(platform.loops, 0);
 }
 
-TEST_F(ApplicationTest, ExitCodeIsTheLastQuitCode) {
-    platform.quitCode = 0;
-    EXPECT_EQ(start(), 0);
-    EXPECT_EQ(platform.lastQuitCode(), 0);
-}
-
 } // namespace
 } // namespace norv::app
