@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "platform/glib/Owned.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Process.h"
 #include "tests/support/XSession.h"
@@ -47,7 +48,7 @@ public:
 
     // The window-group leader named in a window's WM_HINTS; 0 when none.
     Window groupLeader(Window window) {
-        std::unique_ptr<XWMHints, decltype(&XFree)> hints(XGetWMHints(display_, window), &XFree);
+        glib::Owned<XWMHints, XFree> hints(XGetWMHints(display_, window));
         if (!hints || !(hints->flags & WindowGroupHint))
             return 0;
         return hints->window_group;

@@ -16,7 +16,7 @@ foreach(exe norv-view-relative norv-view-no-address)
 endforeach()
 
 norv_e2e_test(app_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp
-              LIBS PkgConfig::NORV_E2E_X11)
+              LIBS platform_glib PkgConfig::NORV_E2E_X11)
 add_dependencies(app_e2e_test norv-view norv-view-relative norv-view-no-address)
 target_compile_definitions(app_e2e_test PRIVATE
     NORV_VIEW="$<TARGET_FILE:norv-view>"
