@@ -20,4 +20,4 @@ format:
 	git ls-files '*.cpp' '*.h' '*.c' '*.hpp' | xargs -r clang-format -i --style=file
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-release build-asan build-fuzz

@@ -6,6 +6,7 @@
 #include "app/UserAgent.h"
 #include "markup/DefaultDeclaration.h"
 #include "platform/com/Exceptions.h"
+#include "platform/com/WhiteSpace.h"
 
 namespace norv::app {
 
@@ -17,21 +18,6 @@ constexpr unsigned IDS_CAPTION = 133;
 // Win32 errors of a resource that is not in the program file.
 constexpr std::uint32_t ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr std::uint32_t ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
-
-bool isSpace(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' ||
-           c == u'\u00A0' || c == u'\u3000';
-}
-
-std::u16string trimmed(const std::u16string& text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && isSpace(text[begin]))
-        ++begin;
-    while (end > begin && isSpace(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
 
 } // namespace
 
@@ -55,7 +41,7 @@ std::u16string Application::loadCaption(ShellPlatform& platform) {
     auto text = platform.loadString(IDS_CAPTION);
     if (!text)
         return u"Norv View";
-    return trimmed(*text);
+    return std::u16string(com::trimWhiteSpace(*text));
 }
 
 std::string Application::userAgentToken(ShellPlatform& platform) {

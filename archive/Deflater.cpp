@@ -1025,6 +1025,34 @@ void Deflater::Engine::flushOutput() {
     outPos_ = 0;
 }
 
+namespace {
+
+// Reads from a buffer and collects the output.
+class BufferStream final : public DeflateStream {
+public:
+    explicit BufferStream(std::span<const std::uint8_t> input) : input_(input) {}
+
+    std::ptrdiff_t read(std::span<std::uint8_t> buffer) override {
+        const std::size_t n = std::min(buffer.size(), input_.size());
+        std::copy_n(input_.begin(), n, buffer.begin());
+        input_ = input_.subspan(n);
+        return static_cast<std::ptrdiff_t>(n);
+    }
+    bool write(std::span<const std::uint8_t> data) override {
+        output.insert(output.end(), data.begin(), data.end());
+        return true;
+    }
+
+    std::vector<std::uint8_t> output;
+
+private:
+    std::span<const std::uint8_t> input_;
+};
+
+constexpr std::size_t kBufferOutputPiece = 16 * 1024;
+
+} // namespace
+
 Deflater::Deflater() : engine_(std::make_unique<Engine>()) {}
 
 Deflater::~Deflater() = default;
@@ -1037,6 +1065,17 @@ Deflater::Result Deflater::compress(int level, DeflateStream& stream,
         return Result::internalError;
     }
     return engine_->run(level, stream, outputBuffer, error_);
+}
+
+std::optional<std::vector<std::uint8_t>> Deflater::compress(int level,
+                                                            std::span<const std::uint8_t> input) {
+    BufferStream stream(input);
+    // Compressed data rarely grows by more than a few bytes per stored block.
+    stream.output.reserve(input.size() / 2 + 64);
+    std::array<std::uint8_t, kBufferOutputPiece> piece;
+    if (compress(level, stream, piece) != Result::ok)
+        return std::nullopt;
+    return std::move(stream.output);
 }
 
 std::uint64_t Deflater::bytesIn() const {

@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace norv::archive {
 
@@ -50,6 +52,12 @@ public:
     // stream.write() whenever the buffer is full and at the end. outputBuffer needs room
     // for at least 64 bytes.
     Result compress(int level, DeflateStream& stream, std::span<std::uint8_t> outputBuffer);
+
+    // Compresses all of `input` into one raw deflate stream: the bytes the stream form gives
+    // for the same input. nullopt (with errorText()) when the level is outside
+    // minLevel..maxLevel or a consistency check fails.
+    std::optional<std::vector<std::uint8_t>> compress(int level,
+                                                      std::span<const std::uint8_t> input);
 
     // The text of the failed consistency check after Result::internalError ("bad pack
     // level" for a level outside minLevel..maxLevel); empty otherwise.

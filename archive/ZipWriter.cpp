@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <ctime>
 #include <new>
+#include <span>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,6 +28,7 @@ constexpr std::uint32_t kCentralSignature = 0x02014B50;
 constexpr std::uint32_t kEndSignature = 0x06054B50;
 constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
 constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kDescriptorSize = 16;
 
 // DOS attribute bits of a source.
@@ -206,12 +208,18 @@ bool ZipWriter::writeOut(const std::uint8_t* data, std::size_t size, std::size_t
     return done == size;
 }
 
-std::vector<std::uint8_t> ZipWriter::localHeader(const Entry& e) const {
+std::vector<std::uint8_t> ZipWriter::header(const Entry& e, Header kind) {
+    const bool central = kind == Header::central;
+    const std::span<const std::uint8_t> extra = central
+                                                    ? std::span<const std::uint8_t>(e.centralExtra)
+                                                    : std::span<const std::uint8_t>(e.localExtra);
     std::vector<std::uint8_t> h;
-    h.reserve(kLocalHeaderSize + e.name.size() + e.localExtra.size());
-    put32(h, kLocalSignature);
+    h.reserve((central ? kCentralHeaderSize : kLocalHeaderSize) + e.name.size() + extra.size());
+    put32(h, central ? kCentralSignature : kLocalSignature);
+    if (central)
+        put16(h, e.versionMadeBy);
     put16(h, e.versionNeeded);
-    put16(h, e.localFlags);
+    put16(h, central ? e.flags : e.localFlags);
     put16(h, e.method);
     put16(h, e.dosTime);
     put16(h, e.dosDate);
@@ -219,9 +227,16 @@ std::vector<std::uint8_t> ZipWriter::localHeader(const Entry& e) const {
     put32(h, e.compressedSize);
     put32(h, e.uncompressedSize);
     put16(h, static_cast<std::uint32_t>(e.name.size()));
-    put16(h, static_cast<std::uint32_t>(e.localExtra.size()));
+    put16(h, static_cast<std::uint32_t>(extra.size()));
+    if (central) {
+        put16(h, 0); // comment length
+        put16(h, 0); // disk number start
+        put16(h, 0); // internal attributes
+        put32(h, e.externalAttributes);
+        put32(h, e.localHeaderOffset);
+    }
     h.insert(h.end(), e.name.begin(), e.name.end());
-    h.insert(h.end(), e.localExtra.begin(), e.localExtra.end());
+    h.insert(h.end(), extra.begin(), extra.end());
     return h;
 }
 
@@ -291,8 +306,8 @@ std::uint32_t ZipWriter::writeEntry(const std::string& sourcePath, std::string_v
     const std::uint16_t declaredMethod = e.method;
     const std::uint32_t declaredCompressedSize = e.compressedSize;
 
-    const std::vector<std::uint8_t> header = localHeader(e);
-    if (!writeOut(header.data(), header.size()))
+    const std::vector<std::uint8_t> local = header(e, Header::local);
+    if (!writeOut(local.data(), local.size()))
         return ZipResult::writeFailed;
 
     EntryStream stream(*this, source.get());
@@ -341,7 +356,7 @@ std::uint32_t ZipWriter::writeEntry(const std::string& sourcePath, std::string_v
         e.localFlags = e.flags;
         if (::lseek(fd_, static_cast<off_t>(e.localHeaderOffset), SEEK_SET) == -1)
             return ZipResult::cannotSeek;
-        const std::vector<std::uint8_t> final = localHeader(e);
+        const std::vector<std::uint8_t> final = header(e, Header::local);
         const std::uint64_t end = written_;
         const bool rewritten = writeOut(final.data(), final.size());
         written_ = end; // the header was replaced, not added
@@ -388,28 +403,8 @@ std::uint32_t ZipWriter::close() {
     if (centralStart > 0xFFFFFFFFu)
         return ZipResult::badArgument;
     std::uint32_t result = ZipResult::ok;
-    std::vector<std::uint8_t> h;
     for (const Entry& e : entries_) {
-        h.clear();
-        put32(h, kCentralSignature);
-        put16(h, e.versionMadeBy);
-        put16(h, e.versionNeeded);
-        put16(h, e.flags);
-        put16(h, e.method);
-        put16(h, e.dosTime);
-        put16(h, e.dosDate);
-        put32(h, e.crc);
-        put32(h, e.compressedSize);
-        put32(h, e.uncompressedSize);
-        put16(h, static_cast<std::uint32_t>(e.name.size()));
-        put16(h, static_cast<std::uint32_t>(e.centralExtra.size()));
-        put16(h, 0); // comment length
-        put16(h, 0); // disk number start
-        put16(h, 0); // internal attributes
-        put32(h, e.externalAttributes);
-        put32(h, e.localHeaderOffset);
-        h.insert(h.end(), e.name.begin(), e.name.end());
-        h.insert(h.end(), e.centralExtra.begin(), e.centralExtra.end());
+        const std::vector<std::uint8_t> h = header(e, Header::central);
         if (!writeOut(h.data(), h.size())) {
             result = ZipResult::writeFailed;
             break;
@@ -418,7 +413,7 @@ std::uint32_t ZipWriter::close() {
     if (result == ZipResult::ok) {
         const std::uint64_t centralSize = base_ + written_ - centralStart;
         const auto count = static_cast<std::uint32_t>(entries_.size());
-        h.clear();
+        std::vector<std::uint8_t> h;
         put32(h, kEndSignature);
         put16(h, 0); // this disk
         put16(h, 0); // disk of the central directory

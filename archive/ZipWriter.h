@@ -95,7 +95,9 @@ private:
     std::uint32_t writeEntry(const std::string& sourcePath, std::string_view entryName);
     std::uint32_t storeData(EntryStream& stream);
     bool writeOut(const std::uint8_t* data, std::size_t size, std::size_t* written = nullptr);
-    std::vector<std::uint8_t> localHeader(const Entry& entry) const;
+    // The local header (before the entry's data) or the central one (in the directory).
+    enum class Header { local, central };
+    static std::vector<std::uint8_t> header(const Entry& entry, Header kind);
 
     int fd_;
     bool seekable_;

@@ -26,39 +26,15 @@
 namespace {
 
 using norv::archive::Deflater;
-using norv::archive::DeflateStream;
 using Clock = std::chrono::steady_clock;
 
-class MemoryStream final : public DeflateStream {
-public:
-    explicit MemoryStream(const std::vector<std::uint8_t>& input) : input_(input) {}
-    std::ptrdiff_t read(std::span<std::uint8_t> buffer) override {
-        const std::size_t n = std::min(buffer.size(), input_.size() - pos_);
-        if (n > 0)
-            std::memcpy(buffer.data(), input_.data() + pos_, n);
-        pos_ += n;
-        return static_cast<std::ptrdiff_t>(n);
-    }
-    bool write(std::span<const std::uint8_t> data) override {
-        output.insert(output.end(), data.begin(), data.end());
-        return true;
-    }
-    std::vector<std::uint8_t> output;
-
-private:
-    const std::vector<std::uint8_t>& input_;
-    std::size_t pos_ = 0;
-};
-
 std::vector<std::uint8_t> ours(Deflater& deflater, const std::vector<std::uint8_t>& input) {
-    static std::vector<std::uint8_t> buffer(16 * 1024);
-    MemoryStream stream(input);
-    stream.output.reserve(input.size() / 2 + 1024);
-    if (deflater.compress(8, stream, buffer) != Deflater::Result::ok) {
+    auto compressed = deflater.compress(8, input);
+    if (!compressed) {
         std::fprintf(stderr, "Deflater failed: %s\n", deflater.errorText().c_str());
         std::exit(1);
     }
-    return std::move(stream.output);
+    return std::move(*compressed);
 }
 
 std::vector<std::uint8_t> zlibDeflate(const std::vector<std::uint8_t>& input) {

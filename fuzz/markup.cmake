@@ -4,4 +4,4 @@ norv_fuzz_target(markup_declaration_fuzz
     LIBS markup)
 norv_fuzz_target(markup_value_syntax_fuzz
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/markup/ValueSyntaxFuzz.cpp
-    LIBS markup)
+    LIBS markup platform_glib)

@@ -1,6 +1,6 @@
 #include "host/PlaceholderHostWindow.h"
 
-#include <webkit2/webkit2.h>
+#include <gtk/gtk.h>
 
 #include <utility>
 
@@ -9,6 +9,7 @@
 #include "host/ShellOwnerWindow.h"
 #include "host/WebSession.h"
 #include "platform/com/Exceptions.h"
+#include "platform/glib/Owned.h"
 #include "platform/gtk/MessageLoop.h"
 #include "platform/web/ScriptBridge.h"
 
@@ -36,7 +37,7 @@ PlaceholderHostWindow::~PlaceholderHostWindow() {
 void PlaceholderHostWindow::navigate(const std::u16string& address) {
     address_ = address;
     if (view_)
-        webkit_web_view_load_uri(view_, loadableAddress(address_).c_str());
+        view_->loadUri(loadableAddress(address_));
 }
 
 void PlaceholderHostWindow::setPendingCaption(const std::u16string& caption) {
@@ -67,7 +68,7 @@ void PlaceholderHostWindow::createWithOwner(std::unique_ptr<app::HostWindow> sel
     if (self.get() != this || shellOwner == nullptr || window_ != nullptr)
         throw com::InvalidArgException();
 
-    WebKitWebContext* context = session_.contextFor(optionKeyPath_);
+    const web::WebContext context = session_.contextFor(optionKeyPath_);
     GtkWidget* widget = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     window_ = GTK_WINDOW(widget);
     gtk_window_set_title(window_, com::utf16ToUtf8(pendingCaption_).c_str());
@@ -76,11 +77,14 @@ void PlaceholderHostWindow::createWithOwner(std::unique_ptr<app::HostWindow> sel
     if (GdkPixbuf* icon = gtk_window_get_icon(shellOwner->window().window()))
         gtk_window_set_icon(window_, icon);
 
-    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
-    gtk_container_add(GTK_CONTAINER(widget), GTK_WIDGET(view_));
-    session_.track(view_);
-    bridge_ = std::make_unique<web::ScriptBridge>(view_);
-    bridge_->setScriptWindowReadyHandler([this](const com::Bstr&) { onScriptWindowReady(); });
+    view_.emplace(context);
+    gtk_container_add(GTK_CONTAINER(widget), view_->widget());
+    session_.track(view_->get());
+    // Every top document gets window.tavi from the bridge script, then tavi.host. A page
+    // without script simply has no bridge.
+    bridge_ = std::make_unique<web::ScriptBridge>(view_->get());
+    bridge_->setInitScript(kExtInitScript);
+    bridge_->bindScriptValue(u"window.tavi.host", com::ComPtr<com::IDispatch>(host_.get()));
 
     platform::gtk::OwnerWindow::markClosableByOwner(window_);
     shellOwner->window().adopt(window_);
@@ -89,37 +93,24 @@ void PlaceholderHostWindow::createWithOwner(std::unique_ptr<app::HostWindow> sel
 
     gtk_widget_show_all(widget);
     if (!address_.empty())
-        webkit_web_view_load_uri(view_, loadableAddress(address_).c_str());
+        view_->loadUri(loadableAddress(address_));
 }
 
 std::string PlaceholderHostWindow::loadableAddress(const std::u16string& address) {
     std::string text = com::utf16ToUtf8(address);
     if (!text.empty() && text.front() == '/') {
-        std::unique_ptr<char, decltype(&g_free)> uri(
-            g_filename_to_uri(text.c_str(), nullptr, nullptr), &g_free);
+        glib::OwnedText uri(g_filename_to_uri(text.c_str(), nullptr, nullptr));
         if (uri)
             return uri.get();
     }
     return text;
 }
 
-void PlaceholderHostWindow::onScriptWindowReady() {
-    if (!bridge_)
-        return;
-    // A page without script simply has no bridge: the results are not checked.
-    const std::weak_ptr<bool> alive = alive_;
-    bridge_->runScript(kExtInitScript);
-    if (alive.expired() || !bridge_)
-        return; // the window was closed meanwhile
-    com::IDispatch* host = host_.get();
-    bridge_->setScriptValue(u"window.tavi.host", com::Variant::fromDispatch(host));
-}
-
 void PlaceholderHostWindow::onDestroy(GtkWidget*, PlaceholderHostWindow* self) {
     // The view still exists here: the bridge goes before it.
     self->bridge_.reset();
     self->window_ = nullptr;
-    self->view_ = nullptr;
+    self->view_.reset();
     platform::gtk::MessageLoop::postQuit(0);
     // The window is gone, and with it this object.
     std::unique_ptr<app::HostWindow> keep = std::move(self->self_);

@@ -6,14 +6,15 @@
 // its place behind the same interface.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/HostWindow.h"
 #include "platform/com/ComPtr.h"
+#include "platform/web/WebView.h"
 
 typedef struct _GtkWindow GtkWindow;
 typedef struct _GtkWidget GtkWidget;
-typedef struct _WebKitWebView WebKitWebView;
 
 namespace norv::web {
 class ScriptBridge;
@@ -44,7 +45,6 @@ public:
     const com::Bstr& defaultDeclaration() const { return defaultDeclaration_; }
     const std::u16string& optionKeyPath() const { return optionKeyPath_; }
     bool splash() const { return splash_; }
-    WebKitWebView* view() const { return view_; }
 
     // The address WebKit loads for an address handed to navigate: absolute file paths
     // become file URIs; everything else is used as it is.
@@ -52,7 +52,6 @@ public:
 
 private:
     static void onDestroy(GtkWidget* widget, PlaceholderHostWindow* self);
-    void onScriptWindowReady();
 
     com::ComPtr<app::TaviHost> host_;
     WebSession& session_;
@@ -62,12 +61,9 @@ private:
     std::u16string optionKeyPath_ = u"default";
     bool splash_ = false;
     GtkWindow* window_ = nullptr;
-    WebKitWebView* view_ = nullptr;
+    std::optional<web::WebView> view_;
     std::unique_ptr<web::ScriptBridge> bridge_;
     std::unique_ptr<app::HostWindow> self_;
-    // Expires with this object: a call into the page runs the main loop, where the
-    // window may be closed and this object destroyed.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace norv::host

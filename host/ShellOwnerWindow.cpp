@@ -3,7 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/com/Bstr.h"
-#include "platform/web/GObjectRef.h"
+#include "platform/glib/GObjectRef.h"
 #include "res/Resources.h"
 
 namespace norv::host {
@@ -17,7 +17,7 @@ bool ShellOwnerWindow::setIcon(unsigned id) {
     if (!png)
         return false;
     auto loader =
-        web::GObjectRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new_with_type("png", nullptr));
+        glib::GObjectRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new_with_type("png", nullptr));
     if (!loader)
         return false;
     bool written = gdk_pixbuf_loader_write(

@@ -1,11 +1,14 @@
 #include "host/WebSession.h"
 
-#include <webkit2/webkit2.h>
+#include <glib-object.h>
 
 #include <algorithm>
 
+#include "platform/glib/Owned.h"
+#include "platform/web/ResourceScheme.h"
 #include "platform/web/ScriptBridge.h"
-#include "res/ResourceScheme.h"
+#include "platform/web/WebView.h"
+#include "res/Resources.h"
 
 namespace norv::host {
 
@@ -18,8 +21,7 @@ std::string keyPathAsRelativePath(const std::u16string& optionKeyPath) {
 }
 
 std::string joinPath(const char* base, const std::string& relative) {
-    std::unique_ptr<char, decltype(&g_free)> joined(
-        g_build_filename(base, relative.c_str(), nullptr), &g_free);
+    glib::OwnedText joined(g_build_filename(base, relative.c_str(), nullptr));
     return joined.get();
 }
 
@@ -27,9 +29,17 @@ bool isDefaultKeyPath(const std::u16string& optionKeyPath) {
     return optionKeyPath.empty() || optionKeyPath == u"default";
 }
 
-void prepare(WebKitWebContext* context) {
-    res::registerResourceScheme(context);
-    web::ScriptBridge::prepareContext(context);
+// The program's resources at res: addresses.
+std::optional<web::SchemeResource> programResource(std::string_view uri) {
+    auto resource = res::resourceOfUrl(uri);
+    if (!resource)
+        return std::nullopt;
+    return web::SchemeResource{std::move(resource->data), std::move(resource->mimeType)};
+}
+
+void prepare(const web::WebContext& context) {
+    web::registerResourceScheme(context.get(), "res", programResource);
+    web::ScriptBridge::prepareContext(context.get());
 }
 
 } // namespace
@@ -64,10 +74,8 @@ void WebSession::handlersChanged() {
 }
 
 std::string WebSession::defaultUserAgent() const {
-    if (defaultUserAgent_.empty()) {
-        auto settings = web::GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
-        defaultUserAgent_ = webkit_settings_get_user_agent(settings.get());
-    }
+    if (defaultUserAgent_.empty())
+        defaultUserAgent_ = web::WebView::defaultUserAgent();
     return defaultUserAgent_;
 }
 
@@ -83,25 +91,20 @@ std::string WebSession::currentUserAgent() const {
     return {};
 }
 
-WebKitWebContext* WebSession::contextFor(const std::u16string& optionKeyPath) {
+web::WebContext WebSession::contextFor(const std::u16string& optionKeyPath) {
     if (isDefaultKeyPath(optionKeyPath)) {
-        WebKitWebContext* context = webkit_web_context_get_default();
+        web::WebContext context = web::WebContext::defaultContext();
         prepare(context);
         return context;
     }
     std::string key = com::utf16ToUtf8(optionKeyPath);
     if (auto it = contexts_.find(key); it != contexts_.end())
-        return it->second.get();
-    std::string data = dataDirectory(optionKeyPath);
-    std::string cache = cacheDirectory(optionKeyPath);
-    auto manager = web::GObjectRef<WebKitWebsiteDataManager>::adopt(webkit_website_data_manager_new(
-        "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr));
-    auto context = web::GObjectRef<WebKitWebContext>::adopt(
-        webkit_web_context_new_with_website_data_manager(manager.get()));
-    prepare(context.get());
-    WebKitWebContext* result = context.get();
-    contexts_.emplace(std::move(key), std::move(context));
-    return result;
+        return it->second;
+    web::WebContext context = web::WebContext::withDirectories(dataDirectory(optionKeyPath),
+                                                               cacheDirectory(optionKeyPath));
+    prepare(context);
+    contexts_.emplace(std::move(key), context);
+    return context;
 }
 
 std::string WebSession::dataDirectory(const std::u16string& optionKeyPath) {
@@ -123,8 +126,7 @@ void WebSession::track(WebKitWebView* view) {
 void WebSession::apply(WebKitWebView* view) const {
     std::string agent = currentUserAgent();
     // An empty text gives the view WebKit's own user agent back.
-    webkit_settings_set_user_agent(webkit_web_view_get_settings(view),
-                                   agent.empty() ? nullptr : agent.c_str());
+    web::WebView::of(view).setUserAgent(agent);
     // The setting reaches the page's web process only after the script turn that may be
     // running there now; the bridge sets the header of the page's http and https
     // requests at once. It gets WebKit's own text explicitly rather than none, because

@@ -18,9 +18,8 @@
 #include <vector>
 
 #include "app/InternetSession.h"
-#include "platform/web/GObjectRef.h"
+#include "platform/web/WebContext.h"
 
-typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitWebView WebKitWebView;
 
 namespace norv::host {
@@ -43,7 +42,7 @@ public:
     // The web context for an option key path, prepared with the `res` scheme and the
     // script bridge. "default" (or empty) is WebKit's default context; any other path
     // gives a context whose data and cache live under dataDirectory/cacheDirectory.
-    WebKitWebContext* contextFor(const std::u16string& optionKeyPath);
+    web::WebContext contextFor(const std::u16string& optionKeyPath);
 
     // $XDG_DATA_HOME (or its default) + the path with '\' as '/'.
     static std::string dataDirectory(const std::u16string& optionKeyPath);
@@ -60,7 +59,7 @@ private:
     static void onViewDestroyed(WebKitWebView* view, WebSession* self);
 
     std::map<std::string, std::shared_ptr<app::ProtocolHandlerFactory>, std::less<>> handlers_;
-    std::map<std::string, web::GObjectRef<WebKitWebContext>> contexts_;
+    std::map<std::string, web::WebContext> contexts_;
     std::vector<WebKitWebView*> views_;
     mutable std::string defaultUserAgent_; // WebKit's own, once asked for
 };

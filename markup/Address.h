@@ -13,10 +13,13 @@ constexpr com::HRESULT E_BAD_PATHNAME = com::hresult(0x800700A1);
 constexpr com::HRESULT E_INVALID_URL = com::hresult(0x80072EE5);
 
 // The canonical form of an address: an absolute file path ("/...") becomes a file URL,
-// dot segments are removed, spaces are encoded, scheme and host become lower case.
+// dot segments are removed, spaces are encoded, scheme and host become lower case (a host
+// in another script takes its ASCII form; encoded reserved characters stay encoded, so the
+// host is the one the address named).
 // S_FALSE with `canonical` set is the normal success; E_INVALIDARG for an absent address;
 // E_BAD_PATHNAME when the address has two characters or fewer (after its first colon) or
-// its canonical form is relative or holds "./" or ".\" (`canonical` is still set);
+// its canonical form is relative, holds "./" or ".\" or is that short itself (`canonical`
+// is still set); a successful canonical form canonicalises to itself;
 // E_INVALID_URL when the text is no URL.
 com::HRESULT canonicalise(const com::Bstr& address, com::Bstr& canonical);
 

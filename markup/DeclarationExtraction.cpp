@@ -3,6 +3,7 @@
 #include "markup/HtmlDocument.h"
 #include "markup/ValueSyntax.h"
 #include "platform/com/ComPtr.h"
+#include "platform/com/WhiteSpace.h"
 
 namespace norv::markup {
 
@@ -97,7 +98,7 @@ bool looksLikeDeclaration(std::u16string_view text) {
 std::optional<std::u16string> unwrapDeclaration(std::u16string_view innerHtml) {
     if (innerHtml.size() < 7)
         return std::nullopt;
-    std::u16string_view trimmed = trimWideSpace(innerHtml);
+    std::u16string_view trimmed = trimWhiteSpace(innerHtml);
     std::u16string text;
     if (trimmed.size() >= 4 && trimmed.starts_with(u"/*") && trimmed.ends_with(u"*/")) {
         text = replaceAll(std::u16string(trimmed), u"&lt;", u"<");
@@ -108,7 +109,7 @@ std::optional<std::u16string> unwrapDeclaration(std::u16string_view innerHtml) {
     } else {
         return std::nullopt;
     }
-    return std::u16string(trimWideSpace(text));
+    return std::u16string(trimWhiteSpace(text));
 }
 
 HRESULT findDeclaration(IHtmlDocument* document, std::u16string& text) {

@@ -1,9 +1,9 @@
 #include "markup/ValueSyntax.h"
 
 #include <array>
-#include <cwctype>
 
 #include "markup/WindowTypes.h"
+#include "platform/com/WhiteSpace.h"
 
 namespace norv::markup {
 
@@ -27,7 +27,7 @@ std::u16string_view skipBlanks(std::u16string_view text) {
 
 std::u16string_view skipWideSpace(std::u16string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && isWideSpace(text[i]))
+    while (i < text.size() && isWhiteSpace(text[i]))
         ++i;
     return text.substr(i);
 }
@@ -41,20 +41,6 @@ std::u16string ascii(std::string_view text) {
 }
 
 } // namespace
-
-bool isWideSpace(char16_t c) {
-    return std::iswspace(static_cast<std::wint_t>(c)) != 0;
-}
-
-std::u16string_view trimWideSpace(std::u16string_view text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && isWideSpace(text[begin]))
-        ++begin;
-    while (end > begin && isWideSpace(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
 
 HRESULT readWindowType(const Variant& value, std::int32_t& type) {
     if (value.vt() == VT_BSTR) {
@@ -137,7 +123,7 @@ HRESULT readLength(const Variant& value, std::int32_t& length) {
     // characters up to the next white space. What follows the word is not looked at.
     text = skipWideSpace(text);
     std::size_t unitLength = 0;
-    while (unitLength < text.size() && !isWideSpace(text[unitLength]))
+    while (unitLength < text.size() && !isWhiteSpace(text[unitLength]))
         ++unitLength;
     if (text.substr(0, unitLength) != u"px")
         return TYPE_E_TYPEMISMATCH;

@@ -30,9 +30,4 @@ com::HRESULT readTriState(const com::Variant& value, std::int32_t& state);
 // "true" for -1, "false" for 0, "auto" for 100; TYPE_E_TYPEMISMATCH otherwise.
 com::HRESULT writeTriState(std::int32_t state, std::u16string& text);
 
-// White space as the wide-character classification iswspace defines it.
-bool isWideSpace(char16_t c);
-// `text` without leading and trailing white space (isWideSpace).
-std::u16string_view trimWideSpace(std::u16string_view text);
-
 } // namespace norv::markup

@@ -62,22 +62,17 @@ private:
     void* previousContext_;
 };
 
-struct FreeContext {
-    void operator()(xmlParserCtxt* ctxt) const { xmlFreeParserCtxt(ctxt); }
-};
-struct FreeText {
-    void operator()(xmlChar* text) const { xmlFree(text); }
-};
-struct FreeBuffer {
-    void operator()(xmlBuffer* buffer) const { xmlBufferFree(buffer); }
-};
+// xmlFree is a variable (or a macro reading one), not a function.
+void freeXml(void* memory) {
+    xmlFree(memory);
+}
 
 } // namespace
 
 HRESULT XmlDocument::load(std::string_view utf8, XmlParseError& error) {
     initialiseParser();
     doc_.reset();
-    std::unique_ptr<xmlParserCtxt, FreeContext> ctxt(xmlNewParserCtxt());
+    glib::Owned<xmlParserCtxt, xmlFreeParserCtxt> ctxt(xmlNewParserCtxt());
     if (!ctxt || !ctxt->sax)
         return E_OUTOFMEMORY;
     ErrorCollector errors;
@@ -87,7 +82,7 @@ HRESULT XmlDocument::load(std::string_view utf8, XmlParseError& error) {
     }
     // No network, no external subset; entities stay references in the tree.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    std::unique_ptr<xmlDoc, Free> doc(xmlCtxtReadMemory(
+    glib::Owned<xmlDoc, xmlFreeDoc> doc(xmlCtxtReadMemory(
         ctxt.get(), utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", options));
     // Namespace errors (an undeclared prefix, for one) count as not well-formed.
     if (!doc || !ctxt->wellFormed || errors.seen || !xmlDocGetRootElement(doc.get())) {
@@ -109,7 +104,7 @@ std::optional<std::string> XmlDocument::rootXml() const {
     xmlNode* element = root();
     if (!element)
         return std::nullopt;
-    std::unique_ptr<xmlBuffer, FreeBuffer> buffer(xmlBufferCreate());
+    glib::Owned<xmlBuffer, xmlBufferFree> buffer(xmlBufferCreate());
     if (!buffer)
         return std::nullopt;
     xmlSaveCtxt* save = xmlSaveToBuffer(buffer.get(), "UTF-8", XML_SAVE_NO_DECL | XML_SAVE_AS_XML);
@@ -123,7 +118,7 @@ std::optional<std::string> XmlDocument::rootXml() const {
 }
 
 std::optional<std::string> xmlAttribute(const xmlNode* element, const char* name) {
-    std::unique_ptr<xmlChar, FreeText> value(xmlGetNoNsProp(element, xml(name)));
+    glib::Owned<xmlChar, freeXml> value(xmlGetNoNsProp(element, xml(name)));
     if (!value)
         return std::nullopt;
     return std::string(view(value.get()));

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/com/HResult.h"
+#include "platform/glib/Owned.h"
 
 namespace norv::markup {
 
@@ -34,10 +35,7 @@ public:
     std::optional<std::string> rootXml() const;
 
 private:
-    struct Free {
-        void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-    };
-    std::unique_ptr<xmlDoc, Free> doc_;
+    glib::Owned<xmlDoc, xmlFreeDoc> doc_;
 };
 
 // The attribute without namespace of that exact name, as UTF-8; nullopt when absent.

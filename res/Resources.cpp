@@ -5,28 +5,43 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <memory>
+#include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include <unistd.h>
 
+#include "platform/glib/Owned.h"
+
 namespace norv::res {
 
 namespace {
 
-struct BytesUnref {
-    void operator()(GBytes* b) const { g_bytes_unref(b); }
-};
-using Bytes = std::unique_ptr<GBytes, BytesUnref>;
-
 std::optional<std::string> lookup(const std::string& path) {
-    Bytes bytes(g_resources_lookup_data(path.c_str(), G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr));
+    glib::OwnedBytes bytes(
+        g_resources_lookup_data(path.c_str(), G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr));
     if (!bytes)
         return std::nullopt;
     gsize size = 0;
     auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     return std::string(data ? data : "", size);
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           g_ascii_strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+bool isThisProgram(const std::string& module) {
+    if (module.empty())
+        return true;
+    std::string self = executablePath();
+    if (self.empty())
+        return false;
+    if (module == self)
+        return true;
+    std::error_code ec;
+    return std::filesystem::equivalent(module, self, ec) && !ec;
 }
 
 std::string upperAscii(std::string_view text) {
@@ -111,6 +126,32 @@ std::string executablePath() {
 
 std::string resourceUrl(std::string_view name) {
     return "res://" + executablePath() + "/" + std::string(name);
+}
+
+std::optional<std::string> resourceNameOfUrl(std::string_view url) {
+    constexpr std::string_view scheme = "res://";
+    if (!startsWithNoCase(url, scheme))
+        return std::nullopt;
+    std::string_view rest = url.substr(scheme.size());
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    glib::OwnedText decoded(g_uri_unescape_string(std::string(rest).c_str(), nullptr));
+    if (!decoded)
+        return std::nullopt;
+    std::string path(decoded.get());
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return std::nullopt;
+    std::string name = path.substr(slash + 1);
+    if (name.empty() || !isThisProgram(path.substr(0, slash)))
+        return std::nullopt;
+    return name;
+}
+
+std::optional<Resource> resourceOfUrl(std::string_view url) {
+    auto name = resourceNameOfUrl(url);
+    if (!name)
+        return std::nullopt;
+    return findResource(*name);
 }
 
 } // namespace norv::res

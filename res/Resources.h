@@ -1,6 +1,7 @@
 #pragma once
 // The program's own resources: the string table, the version, the icons and the HTML
-// resources, all carried in the executable's resource bundle.
+// resources, all carried in the executable's resource bundle, and the `res` addresses of
+// the HTML resources (the browser serves them through platform/web's ResourceScheme).
 
 #include <array>
 #include <cstdint>
@@ -41,5 +42,13 @@ std::string executablePath();
 
 // The address of resource `name` of this program: "res://" + executable path + "/" + name.
 std::string resourceUrl(std::string_view name);
+
+// The resource name a res address names when it addresses this program: "res://" + the
+// executable's full path (or nothing, for the running program wherever it lies) + "/" +
+// NAME. Query and fragment are ignored; percent escapes are decoded.
+std::optional<std::string> resourceNameOfUrl(std::string_view url);
+
+// The resource a res address names (see resourceNameOfUrl and findResource).
+std::optional<Resource> resourceOfUrl(std::string_view url);
 
 } // namespace norv::res

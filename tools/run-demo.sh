@@ -6,4 +6,4 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "run-demo: no X display (DISPLAY is not set); start the shell from a desktop session" >&2
     exit 1
 fi
-exec build/app/norv-view "$@"
+exec build/norv-view "$@"

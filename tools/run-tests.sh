@@ -1,22 +1,38 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build (unit, end-to-end and benchmark
-# builds), the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the fuzz targets for a few seconds each, and the source format check.
+# builds), a Release build of the whole tree with its unit tests, the unit tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets for a few seconds
+# each, the source format check and the layering of the includes. Warnings are errors in
+# every build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+started=$SECONDS
+step() {
+    echo "== $1 (at $((SECONDS - started)) s)"
+}
 
-echo "== format check"
+step "format check"
 tools/check-format.sh
 
-echo "== build"
+step "layering check"
+tools/check-layering.py
+
+step "build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 
-echo "== tests"
+step "tests"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 
-echo "== sanitizer build (unit tests)"
+step "Release build (unit tests)"
+# What a user's plain `cmake -DCMAKE_BUILD_TYPE=Release` builds (-O3 finds warnings the
+# other builds do not), with the benchmarks.
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-release -j "$jobs"
+ctest --test-dir build-release --output-on-failure -j "$jobs" -L unit --timeout 600
+
+step "sanitizer build (unit tests)"
 # The end-to-end tests stay out: WebKit's web process (not instrumented) cannot load an
 # instrumented bridge extension.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNORV_SANITIZE=ON \
@@ -25,8 +41,9 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" -L unit --timeout 600
 
-echo "== fuzz targets"
+step "fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DNORV_FUZZ=ON -DNORV_DESKTOP=OFF -DNORV_TESTS=OFF -DNORV_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs"
 ctest --test-dir build-fuzz --output-on-failure -L fuzz --timeout 300
+step "done"

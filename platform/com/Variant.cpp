@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/com/Dispatch.h"
+#include "platform/com/WhiteSpace.h"
 
 namespace norv::com {
 
@@ -159,18 +160,6 @@ struct Number {
     bool isZero() const { return integral ? i == 0 : d == 0; }
 };
 
-bool isSpace(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
-}
-
-std::u16string_view trim(std::u16string_view s) {
-    while (!s.empty() && isSpace(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 bool isDigit(char16_t c) {
     return c >= u'0' && c <= u'9';
 }
@@ -179,7 +168,7 @@ bool isDigit(char16_t c) {
 // at least one mantissa digit. Hexadecimal, "inf" and "nan" are not numbers here.
 // Returns S_OK, DISP_E_TYPEMISMATCH (not a number) or DISP_E_OVERFLOW (beyond a double).
 HRESULT parseDecimal(std::u16string_view text, double& out) {
-    std::u16string_view s = trim(text);
+    std::u16string_view s = trimWhiteSpace(text);
     std::string ascii;
     std::size_t i = 0;
     bool negative = false;
@@ -440,7 +429,7 @@ HRESULT toBstr(const Variant& in, Variant& out) {
 
 HRESULT toBool(const Variant& in, Variant& out) {
     if (in.vt() == VT_BSTR) {
-        std::u16string_view text = trim(in.bstr().view());
+        std::u16string_view text = trimWhiteSpace(in.bstr().view());
         if (equalsIgnoreCase(text, u"true")) {
             out = Variant::fromBool(true);
             return S_OK;

@@ -2,17 +2,13 @@
 
 #include <glib.h>
 
-#include <memory>
 #include <vector>
+
+#include "platform/glib/Owned.h"
 
 namespace norv::platform::gtk {
 
 namespace {
-
-struct LoopUnref {
-    void operator()(GMainLoop* loop) const { g_main_loop_unref(loop); }
-};
-using Loop = std::unique_ptr<GMainLoop, LoopUnref>;
 
 struct State {
     std::vector<GMainLoop*> running; // innermost last
@@ -30,7 +26,7 @@ State& state() {
 int MessageLoop::run() {
     State& s = state();
     if (!s.quitPending) {
-        Loop loop(g_main_loop_new(nullptr, FALSE));
+        glib::OwnedMainLoop loop(g_main_loop_new(nullptr, FALSE));
         s.running.push_back(loop.get());
         g_main_loop_run(loop.get());
         s.running.pop_back();

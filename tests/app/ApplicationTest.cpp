@@ -68,6 +68,9 @@ TEST_F(ApplicationTest, DefaultDeclarationIsTheSerialisedBuiltInDialog) {
 TEST_F(ApplicationTest, CaptionIsTrimmed) {
     platform.strings[133] = u" \tMy Application \r\n";
     EXPECT_EQ(Application::loadCaption(platform), u"My Application");
+    platform.strings[133] = u"\u3000Wide\u00A0Caption\u00A0";
+    EXPECT_EQ(Application::loadCaption(platform), u"Wide\u00A0Caption");
+    platform.strings[133] = u" \t My Application \r\n";
     EXPECT_EQ(start(), 0);
     EXPECT_TRUE(platform.log.contains("window.pendingCaption My Application"));
 }
@@ -110,12 +113,6 @@ TEST_F(ApplicationTest, FailedUserAgentEndsStartUpWithoutWindowOrFurtherMessage)
     EXPECT_EQ(platform.messages.size(), 1u);
     EXPECT_EQ(platform.log.indexOf("window."), -1);
     EXPECT_EQ(platform.loops, 0);
-}
-
-TEST_F(ApplicationTest, ExitCodeIsTheLastQuitCode) {
-    platform.quitCode = 0;
-    EXPECT_EQ(start(), 0);
-    EXPECT_EQ(platform.lastQuitCode(), 0);
 }
 
 } // namespace

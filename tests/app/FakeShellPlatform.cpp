@@ -5,6 +5,7 @@
 namespace norv::app::test {
 
 std::vector<std::unique_ptr<HostWindow>>* FakeHostWindow::liveWindows = nullptr;
+std::vector<WindowCreation>* FakeHostWindow::creations = nullptr;
 bool FakeHostWindow::failCreation = false;
 
 bool EventLog::contains(const std::string& event) const {
@@ -46,46 +47,64 @@ com::HRESULT FakeInternetSession::unregisterNameSpace(const ProtocolHandlerFacto
 
 void FakeHostWindow::navigate(const std::u16string& address) {
     log_.add("window.navigate " + com::utf16ToUtf8(address));
+    state_.address = address;
 }
 void FakeHostWindow::setPendingCaption(const std::u16string& caption) {
     log_.add("window.pendingCaption " + com::utf16ToUtf8(caption));
+    state_.pendingCaption = caption;
 }
 void FakeHostWindow::setWindowText(const std::u16string& caption) {
     log_.add("window.text " + com::utf16ToUtf8(caption));
 }
 void FakeHostWindow::setDefaultDeclaration(const com::Bstr& declaration) {
     log_.add("window.declaration " + declaration.toUtf8());
+    state_.declaration = declaration.toUtf8();
 }
 void FakeHostWindow::setOptionKeyPath(const std::u16string& path) {
     log_.add("window.optionKeyPath " + com::utf16ToUtf8(path));
+    state_.optionKeyPath = path;
 }
 void FakeHostWindow::setSplash(bool splash) {
     log_.add(splash ? "window.splash on" : "window.splash off");
+    state_.splash = splash;
 }
-void FakeHostWindow::createWithOwner(std::unique_ptr<HostWindow> self, OwnerWindow&) {
+void FakeHostWindow::createWithOwner(std::unique_ptr<HostWindow> self, OwnerWindow& owner) {
     if (failCreation)
         throw com::OleException(com::E_HANDLE);
     log_.add("window.create");
     created_ = true;
+    WindowCreation creation = state_;
+    if (auto* fake = dynamic_cast<FakeOwnerWindow*>(&owner)) {
+        creation.ownerTitle = fake->title;
+        creation.ownerIcon = fake->icon;
+        creation.ownerShown = fake->shown;
+    }
+    for (const auto& [protocol, factory] : session_.registered)
+        creation.registeredProtocols.push_back(protocol);
+    creations->push_back(std::move(creation));
     liveWindows->push_back(std::move(self));
 }
 
-void FakeOwnerWindow::setTitle(const std::u16string& title) {
-    log_.add("owner.title " + com::utf16ToUtf8(title));
+void FakeOwnerWindow::setTitle(const std::u16string& text) {
+    log_.add("owner.title " + com::utf16ToUtf8(text));
+    title = text;
 }
 bool FakeOwnerWindow::setIcon(unsigned id) {
     log_.add("owner.icon " + std::to_string(id));
+    icon = id;
     return true;
 }
 
 FakeShellPlatform::FakeShellPlatform() {
     FakeHostWindow::liveWindows = &windows;
+    FakeHostWindow::creations = &creations;
     FakeHostWindow::failCreation = false;
 }
 
 FakeShellPlatform::~FakeShellPlatform() {
     windows.clear();
     FakeHostWindow::liveWindows = nullptr;
+    FakeHostWindow::creations = nullptr;
 }
 
 std::optional<std::u16string> FakeShellPlatform::loadString(unsigned id) {
@@ -113,7 +132,7 @@ std::u16string FakeShellPlatform::currentDirectory() {
 
 std::unique_ptr<HostWindow> FakeShellPlatform::createHostWindow(com::ComPtr<TaviHost> host) {
     lastHost = std::move(host);
-    return std::make_unique<FakeHostWindow>(log);
+    return std::make_unique<FakeHostWindow>(log, session);
 }
 
 std::unique_ptr<OwnerWindow> FakeShellPlatform::createOwnerWindow() {

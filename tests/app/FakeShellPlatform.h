@@ -44,9 +44,25 @@ private:
     EventLog& log_;
 };
 
+// What a host window had been given when it created itself, and its owner's state then.
+struct WindowCreation {
+    std::u16string address;
+    std::u16string pendingCaption;
+    std::string declaration;
+    std::u16string optionKeyPath;
+    bool splash = false;
+    std::u16string ownerTitle;
+    unsigned ownerIcon = 0;
+    bool ownerShown = false;
+    std::vector<std::string> registeredProtocols;
+};
+
 class FakeHostWindow final : public HostWindow {
 public:
-    explicit FakeHostWindow(EventLog& log) : log_(log) { log_.add("window.new"); }
+    FakeHostWindow(EventLog& log, const FakeInternetSession& session)
+        : log_(log), session_(session) {
+        log_.add("window.new");
+    }
     ~FakeHostWindow() override { log_.add("window.delete"); }
     void navigate(const std::u16string& address) override;
     bool windowExists() const override { return created_; }
@@ -58,10 +74,13 @@ public:
     void createWithOwner(std::unique_ptr<HostWindow> self, OwnerWindow& owner) override;
 
     static std::vector<std::unique_ptr<HostWindow>>* liveWindows;
+    static std::vector<WindowCreation>* creations;
     static bool failCreation;
 
 private:
     EventLog& log_;
+    const FakeInternetSession& session_;
+    WindowCreation state_;
     bool created_ = false;
 };
 
@@ -71,7 +90,14 @@ public:
     ~FakeOwnerWindow() override { log_.add("owner.delete"); }
     void setTitle(const std::u16string& title) override;
     bool setIcon(unsigned id) override;
-    void showNoActivate() override { log_.add("owner.show"); }
+    void showNoActivate() override {
+        log_.add("owner.show");
+        shown = true;
+    }
+
+    std::u16string title;
+    unsigned icon = 0;
+    bool shown = false;
 
 private:
     EventLog& log_;
@@ -108,6 +134,7 @@ public:
     int loops = 0;
     int quitCode = 0;
     std::vector<std::unique_ptr<HostWindow>> windows; // windows that exist
+    std::vector<WindowCreation> creations;            // one per window created
     com::ComPtr<TaviHost> lastHost;
 };
 

@@ -16,11 +16,12 @@ namespace {
 using test::traceInflate;
 using Bytes = std::vector<std::uint8_t>;
 
-// Serves an input in reads of at most maxRead bytes and collects the output; can be told to
-// fail reading or writing.
-class MemoryStream final : public DeflateStream {
+// A stream whose reads and writes the test controls: the input in reads of at most
+// maxRead bytes (as from a pipe), a read that fails from an offset on, a sink that refuses
+// output past a size. Plain compression goes through Deflater::compress(level, input).
+class ScriptedStream final : public DeflateStream {
 public:
-    explicit MemoryStream(const Bytes& input, std::size_t maxRead = SIZE_MAX)
+    explicit ScriptedStream(const Bytes& input, std::size_t maxRead = SIZE_MAX)
         : input_(input), maxRead_(maxRead) {}
 
     std::ptrdiff_t read(std::span<std::uint8_t> buffer) override {
@@ -51,13 +52,22 @@ private:
     std::size_t pos_ = 0;
 };
 
-Bytes compress(Deflater& deflater, const Bytes& input, int level, std::size_t maxRead = SIZE_MAX) {
+Bytes compress(Deflater& deflater, const Bytes& input, int level) {
+    auto out = deflater.compress(level, input);
+    EXPECT_TRUE(out) << deflater.errorText();
+    if (!out)
+        return {};
+    EXPECT_EQ(deflater.bytesIn(), input.size());
+    EXPECT_EQ(deflater.bytesOut(), out->size());
+    return *out;
+}
+
+// The stream form, reading the input in pieces of at most maxRead bytes.
+Bytes compressInPieces(Deflater& deflater, const Bytes& input, int level, std::size_t maxRead) {
     Bytes buffer(16 * 1024);
-    MemoryStream stream(input, maxRead);
+    ScriptedStream stream(input, maxRead);
     EXPECT_EQ(deflater.compress(level, stream, buffer), Deflater::Result::ok)
         << deflater.errorText();
-    EXPECT_EQ(deflater.bytesIn(), input.size());
-    EXPECT_EQ(deflater.bytesOut(), stream.output.size());
     return stream.output;
 }
 
@@ -138,7 +148,7 @@ TEST(Deflater, EveryLevelRoundTripsAcrossTheWindowSlide) {
             const Bytes whole = compress(deflater, input, level);
             expectValid(whole, input);
             // The stream does not depend on how the input arrives.
-            EXPECT_EQ(compress(deflater, input, level, 1000), whole);
+            EXPECT_EQ(compressInPieces(deflater, input, level, 1000), whole);
         }
     }
 }
@@ -239,28 +249,31 @@ TEST(Deflater, RejectsBadLevelsAndReportsStreamFailures) {
     Bytes buffer(16 * 1024);
     const Bytes input = textBytes(100000, 10);
     for (const int level : {0, 9, -1}) {
-        MemoryStream stream(input);
+        ScriptedStream stream(input);
         EXPECT_EQ(deflater.compress(level, stream, buffer), Deflater::Result::internalError);
         EXPECT_EQ(deflater.errorText(), "bad pack level");
         EXPECT_EQ(stream.writes, 0);
+        EXPECT_FALSE(deflater.compress(level, input));
+        EXPECT_EQ(deflater.errorText(), "bad pack level");
     }
 
-    MemoryStream unreadable(input);
+    ScriptedStream unreadable(input);
     unreadable.failReadAt_ = 70000;
     EXPECT_EQ(deflater.compress(8, unreadable, buffer), Deflater::Result::readFailed);
 
-    MemoryStream unwritable(input);
+    ScriptedStream unwritable(input);
     unwritable.failWriteAbove_ = 10;
     EXPECT_EQ(deflater.compress(8, unwritable, buffer), Deflater::Result::writeFailed);
     EXPECT_EQ(unwritable.writes, 1); // stops at the first refused write
     EXPECT_TRUE(deflater.errorText().empty());
 
-    // Output goes out in buffer-sized pieces.
+    // Output goes out in buffer-sized pieces, which make the same stream.
     const Bytes noise = randomBytes(100000, 11);
-    MemoryStream pieces(noise);
+    ScriptedStream pieces(noise);
     Bytes small(64);
     EXPECT_EQ(deflater.compress(8, pieces, small), Deflater::Result::ok);
     EXPECT_GT(pieces.writes, 1000);
+    EXPECT_EQ(pieces.output, compress(deflater, noise, 8));
 }
 
 TEST(Deflater, GeneralPurposeFlagsFollowTheLevel) {

@@ -1,23 +1,22 @@
 # The shell end to end: the real norv-view, and two builds of the same program with other
-# string tables (an address relative to the current directory; no address at all). They
-# lie next to norv-view so that they find the script bridge's web-process extension.
+# string tables (an address relative to the current directory; no address at all). Each
+# gets the script bridge's web-process extension next to it.
 include(${PROJECT_SOURCE_DIR}/res/Bundle.cmake)
 pkg_check_modules(NORV_E2E_X11 REQUIRED IMPORTED_TARGET x11)
 
 norv_resource_bundle(relative_bundle NAME e2e_relative STARTUP_URI "./start.htm"
                      CAPTION "  Norv E2E  ")
-add_executable(norv-view-relative ${PROJECT_SOURCE_DIR}/app/main.cpp ${relative_bundle})
+add_executable(norv-view-relative ${PROJECT_SOURCE_DIR}/main.cpp ${relative_bundle})
 norv_resource_bundle(no_address_bundle NAME e2e_no_address CAPTION "Norv No Address")
-add_executable(norv-view-no-address ${PROJECT_SOURCE_DIR}/app/main.cpp ${no_address_bundle})
+add_executable(norv-view-no-address ${PROJECT_SOURCE_DIR}/main.cpp ${no_address_bundle})
 foreach(exe norv-view-relative norv-view-no-address)
     norv_target_defaults(${exe})
-    target_link_libraries(${exe} PRIVATE host)
-    set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/app)
+    target_link_libraries(${exe} PRIVATE app host platform_gtk res)
     norv_web_bridge_beside(${exe})
 endforeach()
 
 norv_e2e_test(app_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp
-              LIBS PkgConfig::NORV_E2E_X11)
+              LIBS platform_glib PkgConfig::NORV_E2E_X11)
 add_dependencies(app_e2e_test norv-view norv-view-relative norv-view-no-address)
 target_compile_definitions(app_e2e_test PRIVATE
     NORV_VIEW="$<TARGET_FILE:norv-view>"

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/glib/Owned.h"
+
 namespace norv::markup {
 namespace {
 
@@ -58,6 +60,10 @@ TEST(Canonicalise, RelativeAndShortAddressesAreBadPaths) {
     EXPECT_EQ(canon("ab:cd").hr, E_BAD_PATHNAME); // two
     EXPECT_EQ(canon("ab").hr, E_BAD_PATHNAME);
     EXPECT_EQ(canon("http://example.com/a/.\\b").hr, E_BAD_PATHNAME);
+    // Short once the dot segments are gone: no canonical form either, but the text.
+    c = canon("v:./1/");
+    EXPECT_EQ(c.hr, E_BAD_PATHNAME);
+    EXPECT_EQ(c.text, "v:1/");
     Bstr out;
     EXPECT_EQ(canonicalise(Bstr(), out), E_INVALIDARG);
 }
@@ -65,6 +71,66 @@ TEST(Canonicalise, RelativeAndShortAddressesAreBadPaths) {
 TEST(Canonicalise, UnparsableAddressesFail) {
     EXPECT_EQ(canon("https://example.com/%zz").hr, E_INVALID_URL);
     EXPECT_EQ(canon("/tmp/100%.htm").hr, E_INVALID_URL);
+}
+
+// The host GLib's own parser reads in a text, decoded (as a browser does), in lower case.
+std::string hostOf(const std::string& text) {
+    glib::OwnedUri uri(g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr));
+    const char* host = uri ? g_uri_get_host(uri.get()) : nullptr;
+    glib::OwnedText lower(g_ascii_strdown(host ? host : "(none)", -1));
+    return lower.get();
+}
+
+TEST(Canonicalise, CanonicalFormIsStableAndKeepsTheHost) {
+    const std::pair<const char*, const char*> cases[] = {
+        // An encoded "@" in the host stays encoded: decoded, it would make the part before
+        // it user information and evil.example the host.
+        {"http://app.example.com%40evil.example/", "http://app.example.com%40evil.example/"},
+        {"http://a%2fb%3A1.example/", "http://a%2Fb%3A1.example/"},
+        // A blank before an empty port: once encoded, it stays (it used to be written out
+        // raw, and trimmed on the next round).
+        {"I://< :", "i://<%20"},
+        {"a://b :", "a://b%20"},
+        // Encoded unreserved characters are the same characters; names in other scripts
+        // take their ASCII form, written or encoded.
+        {"http://ex%41mple.COM/", "http://example.com/"},
+        {"http://B\xC3\xBC"
+         "cher.Example/",
+         "http://xn--bcher-kva.example/"},
+        {"http://B%C3%BC"
+         "cher.example/",
+         "http://xn--bcher-kva.example/"},
+    };
+    for (const auto& [address, expected] : cases) {
+        Canonical once = canon(address);
+        EXPECT_EQ(once.hr, S_FALSE) << address;
+        EXPECT_EQ(once.text, expected) << address;
+        Canonical twice = canon(once.text.c_str());
+        EXPECT_EQ(twice.hr, S_FALSE) << address;
+        EXPECT_EQ(twice.text, once.text) << address;
+        if (std::string(address).find(' ') == std::string::npos) {
+            EXPECT_EQ(hostOf(once.text), hostOf(address)) << address;
+        }
+    }
+}
+
+void countMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer count) {
+    ++*static_cast<int*>(count);
+}
+
+TEST(Canonicalise, PathThatWouldReadAsAnAuthorityIsNoUrl) {
+    int messages = 0;
+    const guint handler =
+        g_log_set_handler("GLib", static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL),
+                          countMessage, &messages);
+    // Without a host, ".///" loses its dot segment and would start with "//".
+    EXPECT_EQ(canon("v:.///").hr, E_INVALID_URL);
+    EXPECT_EQ(canon("v:/.//x").hr, E_INVALID_URL);
+    EXPECT_FALSE(sameAddress(Bstr(u"v:.///"), Bstr(u"v:.///")));
+    g_log_remove_handler("GLib", handler);
+    EXPECT_EQ(messages, 0) << "GLib complained";
+    // With an authority, such a path is fine.
+    EXPECT_EQ(canon("file:////srv/x").text, "file:////srv/x");
 }
 
 TEST(Validate, AbsoluteAddressesAreValid) {

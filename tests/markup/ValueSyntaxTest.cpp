@@ -136,11 +136,5 @@ TEST(TriStateSyntax, WritesItsThreeValuesOnly) {
     EXPECT_EQ(writeTriState(1, word), TYPE_E_TYPEMISMATCH);
 }
 
-TEST(WideSpace, TrimsBothEnds) {
-    EXPECT_EQ(trimWideSpace(u" \t\r\n x y \v\f"), u"x y");
-    EXPECT_EQ(trimWideSpace(u"   "), u"");
-    EXPECT_EQ(trimWideSpace(u""), u"");
-}
-
 } // namespace
 } // namespace norv::markup

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "res/ResourceScheme.h"
-
 namespace norv::res {
 namespace {
 

@@ -31,11 +31,13 @@
 #include <utility>
 #include <vector>
 
-#include "platform/web/GObjectRef.h"
+#include "platform/glib/GObjectRef.h"
 #include "platform/web/rpc/Channel.h"
 #include "platform/web/rpc/Message.h"
 
 namespace norv::web::bridge {
+
+using glib::GObjectRef;
 
 class PageBridge {
 public:

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 
 #include "platform/com/ComObject.h"
 #include "platform/com/Dispatch.h"
 #include "platform/com/Variant.h"
+#include "platform/com/WhiteSpace.h"
 
 using namespace norv::com;
 
@@ -164,6 +166,27 @@ TEST(ChangeType, ToI4RoundsAndReportsOverflowAndMismatch) {
         {Variant::fromI4(-1), VT_UI4, DISP_E_OVERFLOW, {}},
         {text(u"4294967295"), VT_UI4, S_OK, Variant::fromUI4(0xFFFFFFFFu)},
     });
+}
+
+TEST(WhiteSpace, TrimsTheSameCharactersInEveryLocale) {
+    const char* before = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = before ? before : "C";
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        if (!std::setlocale(LC_ALL, locale))
+            continue;
+        EXPECT_EQ(trimWhiteSpace(u" \t\r\n x y \v\f"), u"x y") << locale;
+        EXPECT_EQ(trimWhiteSpace(u"   "), u"") << locale;
+        EXPECT_EQ(trimWhiteSpace(u""), u"") << locale;
+        // The Unicode separators count, at both ends, and only at the ends.
+        EXPECT_EQ(trimWhiteSpace(u"\u3000\u00A0\u2028a\u2003b\u202F\u205F"), u"a\u2003b") << locale;
+        // Neither a zero-width space nor a lone surrogate is white space.
+        EXPECT_EQ(trimWhiteSpace(u"\u200Bx\xD800"), u"\u200Bx\xD800") << locale;
+    }
+    std::setlocale(LC_ALL, saved.c_str());
+    // Numbers in text take the same white space around them.
+    Variant out;
+    ASSERT_EQ(changeType(out, text(u"\u3000 12\u00A0"), VT_I4), S_OK);
+    EXPECT_EQ(out.i4(), 12);
 }
 
 TEST(ChangeType, ToRealAndDate) {

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace norv::web {
+namespace norv::glib {
 
 template <class T>
 class GObjectRef {
@@ -21,6 +21,12 @@ public:
     static GObjectRef retain(T* p) {
         if (p)
             g_object_ref(p);
+        return adopt(p);
+    }
+    // Takes over a floating reference (a new widget, say) or adds one of its own.
+    static GObjectRef sink(T* p) {
+        if (p)
+            g_object_ref_sink(p);
         return adopt(p);
     }
     GObjectRef(const GObjectRef& o) : p_(o.p_) {
@@ -46,4 +52,4 @@ private:
     T* p_ = nullptr;
 };
 
-} // namespace norv::web
+} // namespace norv::glib

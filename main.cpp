@@ -1,5 +1,5 @@
-// norv-view: the shell's executable. It joins the application to the GTK desktop and
-// exits with the code of the last quit message.
+// norv-view: the shell's executable, where the program is assembled. It joins the
+// application to the GTK desktop and exits with the code of the last quit message.
 
 #include <gtk/gtk.h>
 

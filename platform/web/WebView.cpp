@@ -1,0 +1,58 @@
+#include "platform/web/WebView.h"
+
+#include <webkit2/webkit2.h>
+
+#include <utility>
+
+#include "platform/web/WebContext.h"
+
+namespace norv::web {
+
+WebView::WebView(glib::GObjectRef<WebKitWebView> view) : view_(std::move(view)) {}
+
+// The new widget's reference is floating: the handle takes it over, so the view does not
+// belong to the first container it is added to.
+WebView::WebView(const WebContext& context)
+    : view_(glib::GObjectRef<WebKitWebView>::sink(
+          WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context.get())))) {}
+
+WebView WebView::of(WebKitWebView* view) {
+    return WebView(glib::GObjectRef<WebKitWebView>::retain(view));
+}
+
+GtkWidget* WebView::widget() const {
+    return GTK_WIDGET(view_.get());
+}
+
+void WebView::loadUri(const std::string& uri) const {
+    webkit_web_view_load_uri(view_.get(), uri.c_str());
+}
+
+void WebView::setUserAgent(const std::string& text) const {
+    webkit_settings_set_user_agent(webkit_web_view_get_settings(view_.get()),
+                                   text.empty() ? nullptr : text.c_str());
+}
+
+std::string WebView::userAgent() const {
+    const char* text = webkit_settings_get_user_agent(webkit_web_view_get_settings(view_.get()));
+    return text ? text : "";
+}
+
+bool WebView::setSetting(std::string_view name, bool value) const {
+    WebKitSettings* settings = webkit_web_view_get_settings(view_.get());
+    const std::string property(name);
+    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(settings), property.c_str());
+    if (!spec || spec->value_type != G_TYPE_BOOLEAN || (spec->flags & G_PARAM_WRITABLE) == 0 ||
+        (spec->flags & G_PARAM_CONSTRUCT_ONLY) != 0)
+        return false;
+    g_object_set(settings, property.c_str(), value ? TRUE : FALSE, nullptr);
+    return true;
+}
+
+std::string WebView::defaultUserAgent() {
+    auto settings = glib::GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
+    const char* text = webkit_settings_get_user_agent(settings.get());
+    return text ? text : "";
+}
+
+} // namespace norv::web
