@@ -51,12 +51,20 @@ typedef struct _WebKitWebView WebKitWebView;
 
 namespace norv::web {
 
+namespace rpc {
+class SharedArea;
+}
+
 // A call through a script object whose document is gone, or a bridge call while no
 // document is connected, fails with com::RPC_E_DISCONNECTED ("The object invoked has
 // disconnected from its clients").
 using com::RPC_E_DISCONNECTED;
 // A bridge call made on another thread than the bridge's own.
 constexpr com::HRESULT RPC_E_WRONG_THREAD = com::hresult(0x8001010E);
+// A call into the page from another thread that got no answer before its deadline.
+constexpr com::HRESULT RPC_E_TIMEOUT = com::hresult(0x8001011F);
+// A call into the page from another thread that the UI thread cancelled.
+constexpr com::HRESULT RPC_E_CALL_CANCELED = com::hresult(0x80010002);
 
 // An uncaught script error of the top document, as the page reported it.
 struct ScriptError {
@@ -139,6 +147,19 @@ public:
     // E_ACCESSDENIED without a document; DISP_E_TYPEMISMATCH when a piece on the way is
     // not an object; E_INVALIDARG for a path without pieces.
     com::HRESULT setScriptValue(std::u16string_view path, const com::Variant& value);
+
+    // Calls into the page are allowed from any thread through the ScriptObjects script
+    // handed out (a streaming thread calling a script filter, say); they wait for at most a
+    // deadline while the page is served as usual. This cancels every such call waiting now
+    // (each fails with RPC_E_CALL_CANCELED at once) and makes new ones fail the same way
+    // until the returned hold is destroyed; the UI thread takes it before it waits for a
+    // thread that may be waiting for script. Null without a page.
+    [[nodiscard]] std::shared_ptr<void> holdWorkerCalls();
+
+    // The memory the current page shares with this process (null without a page, or when
+    // the system offers none). A block reserved in it and passed to script as
+    // Variant::fromByteRef(block.bytes().data()) is a Uint8Array over the same bytes there.
+    std::shared_ptr<rpc::SharedArea> sharedMemory() const;
 
     // Native objects script currently holds (each counted once), for diagnostics and
     // tests.
