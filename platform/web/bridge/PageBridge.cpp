@@ -1,6 +1,7 @@
 #include "platform/web/bridge/PageBridge.h"
 
 #include <gio/gunixfdlist.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -160,6 +161,7 @@ void PageBridge::disconnect() {
         endpoint_->detach();
         endpoint_.reset();
     }
+    unmapSharedView();
     shared_.reset();
 }
 
@@ -176,6 +178,7 @@ void PageBridge::dropDocument() {
     objects_.clear();
     cleared_.clear();
     dead_.clear();
+    unmapSharedView();
     for (auto* slot : {&make_, &classify_, &forget_, &setPath_, &get_, &put_, &call_, &has_,
                        &units_, &fromUnits_, &run_, &fail_, &method_, &unknown_})
         slot->reset();
@@ -621,31 +624,56 @@ JSCValue* PageBridge::fromWire(const Value& v) {
             return static_cast<JSCValue*>(g_object_ref(it->second.value.get()));
         return jsc_value_new_undefined(c);
     }
-    case Tag::SharedBytes: {
-        // A view of the shared memory itself: what script writes there the UI reads. The
-        // mapping lives as long as any view of it.
-        std::span<std::uint8_t> bytes =
-            shared_ ? shared_->range(v.handle, v.size) : std::span<std::uint8_t>();
-        if (bytes.empty() && v.size > 0)
-            return jsc_value_new_undefined(c);
-        auto* keep = new std::shared_ptr<rpc::SharedArea>(shared_);
-        JSCValue* buffer = jsc_value_new_array_buffer(
-            c, bytes.data(), bytes.size(),
-            [](gpointer p) { delete static_cast<std::shared_ptr<rpc::SharedArea>*>(p); }, keep);
-        if (!buffer) {
-            delete keep;
-            return jsc_value_new_undefined(c);
-        }
-        JSCValue* array =
-            jsc_value_new_typed_array_with_buffer(buffer, JSC_TYPED_ARRAY_UINT8, 0, -1);
-        g_object_unref(buffer);
-        return array;
-    }
+    case Tag::SharedBytes:
+        if (JSCValue* view = sharedView(v.handle, v.size))
+            return view;
+        return jsc_value_new_undefined(c);
     case Tag::Empty:
     case Tag::Error:
         break;
     }
     return jsc_value_new_undefined(c);
+}
+
+JSCValue* PageBridge::sharedView(std::uint32_t offset, std::uint32_t size) {
+    JSCContext* c = context_.get();
+    if (!c || !shared_ || (shared_->range(offset, size).empty() && size > 0))
+        return nullptr;
+    if (!sharedBuffer_) {
+        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const std::size_t length = shared_->size();
+        auto array = GObjectRef<JSCValue>::adopt(
+            jsc_value_new_typed_array(c, JSC_TYPED_ARRAY_UINT8, length + 2 * page));
+        gsize have = 0;
+        auto* data =
+            array ? static_cast<std::uint8_t*>(jsc_value_typed_array_get_data(array.get(), &have))
+                  : nullptr;
+        if (!data || have < length + 2 * page)
+            return nullptr;
+        const std::size_t skip =
+            (page - reinterpret_cast<std::uintptr_t>(data) % page) % page; // to a page start
+        void* at = mmap(data + skip, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                        shared_->fd(), 0);
+        if (at == MAP_FAILED)
+            return nullptr;
+        sharedBuffer_ = GObjectRef<JSCValue>::adopt(jsc_value_typed_array_get_buffer(array.get()));
+        sharedPages_ = data + skip;
+        sharedBufferOffset_ = skip + jsc_value_typed_array_get_offset(array.get());
+        sharedLength_ = length;
+    }
+    return jsc_value_new_typed_array_with_buffer(sharedBuffer_.get(), JSC_TYPED_ARRAY_UINT8,
+                                                 sharedBufferOffset_ + offset, size);
+}
+
+void PageBridge::unmapSharedView() {
+    if (sharedPages_) {
+        // Plain memory again, for the engine to free as its own; views script kept read
+        // zeros from now on.
+        mmap(sharedPages_, sharedLength_, PROT_READ | PROT_WRITE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        sharedPages_ = nullptr;
+    }
+    sharedBuffer_.reset();
 }
 
 JSCValue* PageBridge::proxyFor(std::uint32_t handle) {

@@ -103,6 +103,9 @@ private:
     // A member name from the bridge script: a string or the array of its code units.
     std::u16string nameOf(JSCValue* name);
     JSCValue* newString(const std::u16string& text); // transfer full
+    // A Uint8Array over the shared memory [offset, offset + size); null when none.
+    JSCValue* sharedView(std::uint32_t offset, std::uint32_t size); // transfer full
+    void unmapSharedView();
 
     WebKitWebPage* page_;
     // The User-Agent header of http and https requests, one octet per character (how
@@ -113,6 +116,13 @@ private:
     std::shared_ptr<rpc::Endpoint> endpoint_;
     std::unique_ptr<rpc::EndpointSource> source_;
     std::shared_ptr<rpc::SharedArea> shared_;
+    // The engine only lets script see memory it allocated itself: the document's view of
+    // the shared memory is an ArrayBuffer of its own whose inner pages are the shared
+    // ones, mapped over them, and given back as plain memory when the document goes.
+    GObjectRef<JSCValue> sharedBuffer_;
+    std::uint8_t* sharedPages_ = nullptr;
+    std::size_t sharedBufferOffset_ = 0; // of sharedPages_ in the buffer
+    std::size_t sharedLength_ = 0;
 
     // The current document.
     std::shared_ptr<Link> link_;
