@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/UserAgent.h"
 #include "platform/web/ScriptBridge.h"
 #include "res/ResourceScheme.h"
 
@@ -122,6 +123,10 @@ void WebSession::track(WebKitWebView* view) {
 
 void WebSession::apply(WebKitWebView* view) const {
     std::string agent = currentUserAgent();
+    // One rule for both ways the text reaches the page, applied before either changes: a
+    // text the engine's setting would refuse goes to neither.
+    if (!agent.empty() && !app::isValidUserAgent(agent))
+        agent.clear();
     // An empty text gives the view WebKit's own user agent back.
     webkit_settings_set_user_agent(webkit_web_view_get_settings(view),
                                    agent.empty() ? nullptr : agent.c_str());
