@@ -108,9 +108,10 @@ bool Channel::flush() {
     return isOpen();
 }
 
-bool Channel::receive() {
+long Channel::receive() {
     if (!isOpen())
-        return false;
+        return -1;
+    long total = 0;
     std::uint8_t buffer[16384];
     for (;;) {
         iovec iov{buffer, sizeof buffer};
@@ -138,16 +139,17 @@ bool Channel::receive() {
         }
         if (n > 0) {
             reader_.append({buffer, static_cast<std::size_t>(n)});
+            total += n;
             if (static_cast<std::size_t>(n) < sizeof buffer)
-                return true;
+                return total;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
+            return total;
         fail(); // end of stream or failure
-        return false;
+        return -1;
     }
 }
 

@@ -42,9 +42,10 @@ public:
     bool flush();
 
     // Input half.
-    // Reads whatever has arrived, without blocking. False when the peer closed the socket
-    // or it failed; what was read before stays buffered for next().
-    bool receive();
+    // Reads whatever has arrived, without blocking: the number of bytes read (0: none had
+    // arrived), or -1 when the peer closed the socket or it failed; what was read before
+    // stays buffered for next() either way.
+    long receive();
     // The next complete message read so far. Malformed means the peer cannot be trusted
     // any more.
     FrameReader::Status next(Message& out) { return reader_.next(out); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -70,8 +71,10 @@ std::size_t Endpoint::waitingCalls() const {
 }
 
 void Endpoint::wakeHome() const {
-    if (homeWake_ >= 0)
+    if (homeWake_ >= 0) {
+        homeWoken_ = true;
         signal(homeWake_);
+    }
 }
 
 void Endpoint::wakeReader() const {
@@ -188,11 +191,28 @@ void Endpoint::releaseRole() {
 }
 
 bool Endpoint::readNow() {
-    const bool open = channel_.receive();
+    const bool open = channel_.receive() >= 0;
     const bool handled = dispatchFrames();
     if (!open)
         end();
     return handled;
+}
+
+bool Endpoint::spinRead(Deadline until) {
+    // Plain non-blocking reads, no poll(): the cheapest way to see a reply the moment it is
+    // there. Each empty look gives the processor away if something else wants it: when the
+    // peer shares this processor, spinning would only keep it from answering.
+    do {
+        const long got = channel_.receive();
+        if (got != 0) {
+            const bool handled = dispatchFrames();
+            if (got < 0)
+                end();
+            return handled || got < 0;
+        }
+        sched_yield();
+    } while (Clock::now() < until);
+    return false;
 }
 
 bool Endpoint::dispatchFrames() {
@@ -269,13 +289,13 @@ bool Endpoint::fileReply(Message& reply) {
     return true;
 }
 
-void Endpoint::pollSocket(Deadline until, bool spin) {
+void Endpoint::pollSocket(Deadline until) {
     pollfd fds[2] = {{channel_.fd(), POLLIN, 0}, {readerWake_, POLLIN, 0}};
     if (hasOutput())
         fds[0].events |= POLLOUT;
     int r;
     do {
-        r = ::poll(fds, 2, spin ? 0 : pollTimeout(until));
+        r = ::poll(fds, 2, pollTimeout(until));
     } while (r < 0 && errno == EINTR);
     if (r <= 0)
         return;
@@ -300,7 +320,10 @@ void Endpoint::readFor(std::uint32_t id, Deadline deadline, Deadline spinEnd, bo
         const auto now = Clock::now();
         if (now >= deadline)
             return;
-        pollSocket(deadline, now < spinEnd);
+        if (now < spinEnd && !hasOutput())
+            spinRead(std::min(spinEnd, deadline));
+        else
+            pollSocket(deadline);
     }
 }
 
@@ -327,7 +350,7 @@ std::optional<Endpoint::Greeting> Endpoint::receiveFirst(Deadline deadline) {
         do {
             r = ::poll(&p, 1, pollTimeout(deadline));
         } while (r < 0 && errno == EINTR);
-        if (r > 0 && !channel_.receive() && !channel_.hasInput()) {
+        if (r > 0 && channel_.receive() < 0 && !channel_.hasInput()) {
             end();
             break;
         }
@@ -378,9 +401,10 @@ void Endpoint::serve() {
     if (!onHomeThread())
         return;
     auto keep = weak_from_this().lock();
-    drain(homeWake_);
+    if (homeWoken_.exchange(false))
+        drain(homeWake_);
     const auto budgetEnd = Clock::now() + serveBudget;
-    for (;;) {
+    for (bool more = true; more;) {
         bool handled = false;
         if (takeRole()) {
             handled = readNow();
@@ -390,27 +414,16 @@ void Endpoint::serve() {
         flushReleases();
         if (hasOutput())
             flushOutput();
-        reportEnd();
-        if (!handled || !isOpen())
-            return;
         // A peer calling in a loop sends its next call within microseconds of our reply:
-        // poll a little for it instead of going back to sleep, for a bounded time so that
+        // look a little for it instead of going back to sleep, for a bounded time so that
         // the main loop still runs.
+        more = false;
         const auto now = Clock::now();
-        if (now >= budgetEnd || !takeRole())
-            return;
-        const auto until = std::min(now + spinTime, budgetEnd);
-        bool arrived = false;
-        while (!arrived && Clock::now() < until) {
-            pollfd p{channel_.fd(), POLLIN, 0};
-            if (::poll(&p, 1, 0) > 0)
-                arrived = true;
+        if (handled && isOpen() && now < budgetEnd && takeRole()) {
+            more = spinRead(std::min(now + spinTime, budgetEnd));
+            releaseRole();
         }
-        if (arrived)
-            readNow();
-        releaseRole();
-        if (!arrived)
-            return;
+        reportEnd();
     }
 }
 

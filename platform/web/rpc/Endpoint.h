@@ -21,9 +21,9 @@
 //
 // Waiting. A waiting thread first polls the socket without sleeping for `spinTime` (a
 // reply usually comes within microseconds; spinning saves two scheduler round trips),
-// then sleeps: in poll() on the socket when it holds the reader role, on a condition
-// otherwise, or, for a home thread that must keep its main loop alive, in one round of
-// that loop (Options::sleepHome).
+// giving the processor away between looks in case the peer waits for it, then sleeps: in poll() on
+// the socket when it holds the reader role, on a condition otherwise, or, for a home thread that
+// must keep its main loop alive, in one round of that loop (Options::sleepHome).
 //
 // Nothing ever blocks in a write: a message is queued and written as the socket takes it,
 // by the sender or whoever runs next (a waiting thread, the home thread's main loop).
@@ -55,8 +55,9 @@ public:
     using Deadline = Clock::time_point;
     static constexpr Deadline noDeadline = Deadline::max();
 
-    // How long a thread that expects input polls before it sleeps (see above).
-    static constexpr std::chrono::microseconds spinTime{40};
+    // How long a thread that expects input polls before it sleeps (see above). Measured
+    // with bench/bridge: shorter misses replies on a busy machine, longer gains nothing.
+    static constexpr std::chrono::microseconds spinTime{50};
     // How long the home thread goes on serving a peer that keeps calling before it lets
     // its main loop run again.
     static constexpr std::chrono::microseconds serveBudget{2000};
@@ -197,9 +198,11 @@ private:
     bool readNow();
     bool dispatchFrames();
     bool fileReply(Message& reply);
-    // With the role held: polls until input arrives or `until`, and handles what came;
-    // only looks when `spin`.
-    void pollSocket(Deadline until, bool spin);
+    // With the role held: polls until input arrives or `until`, and handles what came.
+    void pollSocket(Deadline until);
+    // With the role held: reads without sleeping until something arrives (and is handled)
+    // or `until`. True when something was handled or the peer went away.
+    bool spinRead(Deadline until);
     // With the role held: keeps reading until call `id` is no longer waiting, `deadline`
     // passes or (home) the inbox has work.
     void readFor(std::uint32_t id, Deadline deadline, Deadline spinEnd, bool home);
@@ -219,6 +222,7 @@ private:
     const std::thread::id home_;
     Channel channel_;
     int homeWake_ = -1;
+    mutable std::atomic<bool> homeWoken_{false}; // homeWake_ may be readable
     int readerWake_ = -1;
 
     mutable std::mutex mutex_;

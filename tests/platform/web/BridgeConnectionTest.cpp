@@ -50,7 +50,8 @@ struct FakePage {
                     shared = fd;
                 return m;
             }
-            if (status == FrameReader::Status::Malformed || !wait(POLLIN) || !channel.receive()) {
+            if (status == FrameReader::Status::Malformed || !wait(POLLIN) ||
+                channel.receive() < 0) {
                 ADD_FAILURE() << "the page's socket failed";
                 return {};
             }
@@ -66,7 +67,7 @@ struct FakePage {
         return read();
     }
     bool sawEnd() {
-        while (wait(POLLIN) && channel.receive()) {
+        while (wait(POLLIN) && channel.receive() >= 0) {
         }
         return !channel.isOpen();
     }

@@ -228,7 +228,7 @@ TEST(RpcChannelTest, LargeMessagesCrossingArriveWholeAndInOrder) {
     b.shutdown();
     pollfd p{a.fd(), POLLIN, 0};
     poll(&p, 1, 10000);
-    EXPECT_FALSE(a.receive());
+    EXPECT_LT(a.receive(), 0);
     EXPECT_FALSE(a.isOpen());
     a.enqueue({Kind::Notice, 0, 8, {}});
     EXPECT_FALSE(a.flush());
