@@ -267,6 +267,8 @@ HRESULT BridgeConnection::scriptAction(std::uint32_t id, std::uint32_t generatio
     // `args` stays alive until the call is over: an object it names cannot be released to
     // the page before the request that names it.
     HRESULT hr = request(op, std::move(values), deadline, answer, generation);
+    if (hr == RPC_E_CALL_CANCELED && !isCurrent(generation))
+        return RPC_E_DISCONNECTED; // ended by its document going away
     if (com::failed(hr))
         return hr;
     return failureOf(answer, result, excepInfo);

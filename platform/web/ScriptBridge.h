@@ -4,10 +4,11 @@
 // The bridge has two halves. In each web process the extension libnorv-bridge.so
 // (platform/web/bridge/) turns native objects into JavaScript proxies; in this (UI)
 // process a ScriptBridge attached to the view owns the native objects and answers the
-// proxies' calls. The halves talk over a private socket; calls are synchronous and
-// re-entrant both ways: while the UI side waits for script it runs nested main-loop
-// iterations (GTK and WebKit stay alive, and script may call native again); while the
-// page waits for native code it serves only the bridge's calls.
+// proxies' calls. The halves talk over a private socket (both ends are an
+// rpc::Endpoint); calls are synchronous and re-entrant both ways: while the UI side waits
+// for script it runs nested main-loop iterations (GTK and WebKit stay alive, and script
+// may call native again); while the page waits for native code it serves only the
+// bridge's calls, from whichever thread of this process they come.
 //
 // What script sees:
 // - a native object is a proxy: reading a property is Invoke(DISPATCH_PROPERTYGET),
@@ -30,8 +31,15 @@
 // - native objects are released when script drops their proxies (garbage collection)
 //   and all at once when the document goes away (navigation, web process gone).
 //
+// - strings cross exactly as script holds them (UTF-16 code units, lone surrogates too);
+// - a block of sharedMemory() handed over as VT_UI1 | VT_BYREF is a Uint8Array over the
+//   same bytes in the page.
+//
 // Only the top document's main world gets the bridge; frames get nothing.
-// All members must be called on the thread that created the bridge (the UI thread).
+// All members must be called on the thread that created the bridge (the UI thread). The
+// ScriptObjects script hands to native code may be called from any thread (see
+// ScriptObject.h); the page's calls into native objects are always served on the UI
+// thread.
 
 #include <cstddef>
 #include <cstdint>

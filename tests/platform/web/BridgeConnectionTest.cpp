@@ -12,11 +12,13 @@
 #include <thread>
 
 #include "platform/web/BridgeConnection.h"
+#include "platform/web/ScriptObject.h"
 #include "tests/platform/web/TestObject.h"
 
 using namespace norv::com;
 using namespace norv::web;
 using namespace norv::web::rpc;
+using norv::test::callDefault;
 using norv::test::TestObject;
 
 namespace {
@@ -304,6 +306,79 @@ TEST(BridgeConnectionTest, AnObjectReleasedWhileItLooksUpANameIsNotTouchedAfterw
     EXPECT_TRUE(pumpUntil([&] { return done; }));
     page.join();
     EXPECT_EQ(connection->liveNativeObjects(), 0u);
+    connection->close();
+    host.onReady = nullptr;
+}
+
+TEST(BridgeConnectionTest, ANewDocumentEndsTheCallsOtherThreadsMakeIntoTheOldOne) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    Host host;
+    auto connection = std::make_shared<BridgeConnection>(fds[0], &host);
+    auto keeper = makeObject<TestObject>();
+    std::vector<Variant> kept;
+    keeper->method(u"keep", [&](std::vector<Variant>& a, Variant*) {
+        kept.push_back(a.at(0));
+        return S_OK;
+    });
+    host.onReady = [&] {
+        EXPECT_EQ(connection->setPath(u"window.k", Variant::fromDispatch(keeper.get())), S_OK);
+    };
+    connection->start();
+    std::atomic<bool> asked{false};
+    std::atomic<bool> done{false};
+    std::thread page([&] {
+        FakePage p(fds[1]);
+        p.read(); // hello
+        p.send({Kind::Request,
+                1,
+                static_cast<std::uint8_t>(Op::DocumentReady),
+                {Value::fromString16(u"http://x/")}});
+        Message setPath = p.read();
+        const std::uint32_t h = setPath.values.at(1).handle;
+        p.send({Kind::Reply, setPath.id, setPath.op, {}});
+        p.read(); // ready
+        // The page hands native code a script function.
+        Message got = p.request(
+            2, Op::Call,
+            {Value::nativeObject(h), Value::fromString16(u"keep"), Value::scriptObject(9)});
+        EXPECT_EQ(got.id, 2u);
+        // A worker calls it; the page does not answer but goes on to a new document.
+        Message call = p.read();
+        EXPECT_EQ(call.op, static_cast<std::uint8_t>(Op::ScriptCall));
+        asked = true;
+        p.send({Kind::Request,
+                3,
+                static_cast<std::uint8_t>(Op::DocumentReady),
+                {Value::fromString16(u"http://x/next")}});
+        Message setAgain = p.read();
+        p.send({Kind::Reply, setAgain.id, setAgain.op, {}});
+        p.read(); // ready
+        // The old document's answer comes late, and is dropped without harm: the
+        // connection still serves the page.
+        p.send({Kind::Reply, call.id, call.op, {Value::fromI4(1)}});
+        EXPECT_EQ(p.request(4, Op::Has,
+                            {Value::nativeObject(setAgain.values.at(1).handle),
+                             Value::fromString16(u"keep")})
+                      .values.at(0),
+                  Value::fromBool(true));
+        done = true;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return kept.size() == 1; }));
+    ComPtr<IDispatch> fn(kept[0].dispatch());
+    HRESULT hr = S_OK;
+    std::thread worker([&] {
+        Variant r;
+        hr = callDefault(fn.get(), {}, &r);
+    });
+    // The UI thread serves the new document meanwhile; the worker's call ends with it.
+    EXPECT_TRUE(pumpUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(hr, RPC_E_DISCONNECTED);
+    page.join();
+    kept.clear();
+    fn.reset();
     connection->close();
     host.onReady = nullptr;
 }
