@@ -33,7 +33,7 @@ Message sample() {
                 Value::fromR8(-0.5),
                 Value::fromR8(INFINITY),
                 Value::fromString16(std::u16string(u"a\0b\xD83D\xDE00", 5)),
-                Value::fromString16(std::u16string(u"lone \xD800 and \xDC00", 15)),
+                Value::fromString16(u"lone \xD800 and \xDC00"),
                 Value::nativeObject(7),
                 Value::scriptObject(0xFFFFFFFF),
                 Value::error(-2147352567, u"boom"),
