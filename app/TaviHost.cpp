@@ -77,7 +77,11 @@ com::HRESULT TaviHost::get_userAgentProperties(com::Bstr* out) {
 com::HRESULT TaviHost::put_userAgentProperties(const com::Bstr& value) {
     std::lock_guard lock(lock_);
     try {
-        userAgent_.assign(value.toUtf8(), [this] { return platform_.defaultUserAgent(); });
+        // A text requests could not carry as it is (a control character, a character
+        // above U+00FF, unbalanced parentheses) is refused before anything changes, so
+        // that every request and navigator.userAgent keep agreeing.
+        if (!userAgent_.assign(value.toUtf8(), [this] { return platform_.defaultUserAgent(); }))
+            return com::E_INVALIDARG;
     } catch (const com::FrameworkException& e) {
         platform_.messageBox(e.message());
         return com::E_FAIL;

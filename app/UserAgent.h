@@ -20,6 +20,14 @@ namespace norv::app {
 // "Norv %d.%d.%d.%d" with the four parts of the program's version, most significant first.
 std::string versionToken(const std::array<std::uint16_t, 4>& version);
 
+// Whether `text` (UTF-8) can be the User-Agent of a request, exactly as the browser engine
+// takes it: a product (token or token/token), then products and comments, with blanks or
+// tabs between them but none at either end. A comment is balanced parentheses around
+// visible ASCII, blanks, tabs, characters U+0080 to U+00FF and backslash-quoted
+// characters. So no control character, no NUL, nothing above U+00FF, and every character
+// one octet on the wire.
+bool isValidUserAgent(std::string_view text);
+
 class UserAgent {
 public:
     // Supplies the platform's default user agent; raises a framework exception on failure.
@@ -33,8 +41,9 @@ public:
     // Assigns the text to add to the default; the empty text removes the addition. Text
     // that already occurs in the properties changes nothing. The default comes from
     // `source` when none is saved; its exception passes on, and the properties then keep
-    // their pending mark.
-    void assign(std::string_view value, const DefaultSource& source);
+    // their pending mark. False, with nothing changed, when the user agent composed with
+    // the text would not be a valid one (isValidUserAgent).
+    bool assign(std::string_view value, const DefaultSource& source);
 
     // The part added to the default, with its leading blank; nullopt when nothing is added.
     std::optional<std::string> added() const;

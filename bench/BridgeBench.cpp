@@ -1,6 +1,7 @@
 // bench/bridge: the round trip of a page calling a trivial native getter through the
-// script bridge (synchronous), side by side in the same run with WebKit's own
-// asynchronous round trip (a script message handler that replies at once).
+// script bridge (synchronous), and a native method that takes and returns a short string
+// (what carrying strings as exact UTF-16 costs), side by side in the same run with
+// WebKit's own asynchronous round trip (a script message handler that replies at once).
 //
 // The page's clock (performance.now) has a coarse step, so the UI process times the
 // calls: in a loop that does nothing but call, the time between two consecutive calls
@@ -35,6 +36,7 @@ class BenchHost final : public ComObject<BenchHost, IDispatch> {
 public:
     std::string report;
     std::vector<gint64> arrivals;        // of getter calls, in microseconds
+    std::vector<gint64> echoArrivals;    // of calls with a short string
     std::vector<gint64> messageArrivals; // of WebKit script messages
     bool recording = false;
 
@@ -53,6 +55,8 @@ public:
                 ids[i] = 1;
             else if (names[i].view() == u"report")
                 ids[i] = 2;
+            else if (names[i].view() == u"echo")
+                ids[i] = 3;
             else
                 return DISP_E_UNKNOWNNAME;
         }
@@ -64,6 +68,12 @@ public:
             if (recording)
                 arrivals.push_back(g_get_monotonic_time());
             *result = Variant::fromI4(42);
+            return S_OK;
+        }
+        if (id == 3 && (flags & DISPATCH_METHOD) && params.args.size() == 1) {
+            if (recording)
+                echoArrivals.push_back(g_get_monotonic_time());
+            *result = params.args[0];
             return S_OK;
         }
         if (id == 2 && (flags & DISPATCH_METHOD) && params.args.size() == 1) {
@@ -79,10 +89,13 @@ constexpr const char* page = R"HTML(<!DOCTYPE html><html><body><script>
 async function run(n) {
     const host = tavi.host;
     const handler = window.webkit.messageHandlers.bench;
+    let text = "";
     for (let i = 0; i < 2000; ++i) host.value;
+    for (let i = 0; i < 2000; ++i) text = host.echo("caf\u00e9 " + (i & 7));
     for (let i = 0; i < 200; ++i) await handler.postMessage(i);
     host.report("go");
     for (let i = 0; i < n; ++i) host.value;
+    for (let i = 0; i < n; ++i) text = host.echo("caf\u00e9 " + (i & 7));
     for (let i = 0; i < n; ++i) await handler.postMessage(i);
     host.report("done");
 }
@@ -176,6 +189,7 @@ int main(int argc, char** argv) {
         }
     }
     const auto ours = roundTrips(host->arrivals);
+    const auto strings = roundTrips(host->echoArrivals);
     const auto theirs = roundTrips(host->messageArrivals);
     auto rate = [](const std::vector<gint64>& a) {
         return a.size() < 2 ? 0.0
@@ -188,10 +202,15 @@ int main(int argc, char** argv) {
                 "script bridge (synchronous getter)", oursMedian, percentile(ours, 0.99),
                 rate(host->arrivals));
     std::printf("  %-38s median %7.1f us  p99 %7.1f us  %9.0f calls/s\n",
+                "script bridge (short string both ways)", percentile(strings, 0.5),
+                percentile(strings, 0.99), rate(host->echoArrivals));
+    std::printf("  %-38s median %7.1f us  p99 %7.1f us  %9.0f calls/s\n",
                 "WebKit message handler (async reply)", theirsMedian, percentile(theirs, 0.99),
                 rate(host->messageArrivals));
     std::printf("  ratio WebKit / bridge: median %.1fx, p99 %.1fx\n", theirsMedian / oursMedian,
                 percentile(theirs, 0.99) / percentile(ours, 0.99));
+    std::printf("  ratio string call / getter: median %.2fx\n",
+                percentile(strings, 0.5) / oursMedian);
     gtk_widget_destroy(window);
     g_object_unref(manager);
     g_object_unref(context);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/UserAgent.h"
 #include "platform/glib/Owned.h"
 #include "platform/web/ResourceScheme.h"
 #include "platform/web/ScriptBridge.h"
@@ -125,6 +126,10 @@ void WebSession::track(WebKitWebView* view) {
 
 void WebSession::apply(WebKitWebView* view) const {
     std::string agent = currentUserAgent();
+    // One rule for both ways the text reaches the page, applied before either changes: a
+    // text the engine's setting would refuse goes to neither.
+    if (!agent.empty() && !app::isValidUserAgent(agent))
+        agent.clear();
     // An empty text gives the view WebKit's own user agent back.
     web::WebView::of(view).setUserAgent(agent);
     // The setting reaches the page's web process only after the script turn that may be

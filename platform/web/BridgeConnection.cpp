@@ -1,7 +1,8 @@
 #include "platform/web/BridgeConnection.h"
 
-#include <glib-unix.h>
+#include <glib.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "platform/com/ErrorInfo.h"
@@ -19,12 +20,9 @@ using rpc::Kind;
 using rpc::Op;
 using rpc::Tag;
 using rpc::Value;
+using Outcome = rpc::Endpoint::Outcome;
 
 namespace {
-
-// How long the UI polls for the page's next call, and serves calls in one go at most.
-constexpr int spinMicroseconds = 30;
-constexpr gint64 serveMicroseconds = 2000;
 
 constexpr char16_t disconnectedText[] = u"The object invoked has disconnected from its clients.";
 
@@ -51,181 +49,150 @@ Value invokeFailure(HRESULT hr, const com::ExcepInfo& excep) {
     return errorValue(hr, failureText(hr));
 }
 
-std::u16string textOf(const Value& v) {
-    return v.tag == Tag::String16 ? v.text16 : Bstr::fromUtf8(v.text8).str();
+// One round of the UI thread's main loop, back by `deadline` at the latest: the bridge's
+// own source serves the page meanwhile, and GTK and WebKit stay alive.
+void mainLoopRound(rpc::Endpoint::Deadline deadline) {
+    GMainContext* context = g_main_context_default();
+    if (deadline == rpc::Endpoint::noDeadline) {
+        g_main_context_iteration(context, TRUE);
+        return;
+    }
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - rpc::Endpoint::Clock::now());
+    if (left.count() <= 0)
+        return;
+    GSource* timer =
+        g_timeout_source_new(static_cast<guint>(std::min<long long>(left.count(), 60000)));
+    g_source_set_callback(
+        timer, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+    g_source_attach(timer, context);
+    g_main_context_iteration(context, TRUE);
+    g_source_destroy(timer);
+    g_source_unref(timer);
+}
+
+HRESULT outcomeFailure(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::TimedOut:
+        return RPC_E_TIMEOUT;
+    case Outcome::Cancelled:
+        return RPC_E_CALL_CANCELED;
+    case Outcome::Ended:
+    case Outcome::Replied:
+        break;
+    }
+    return RPC_E_DISCONNECTED;
 }
 
 } // namespace
 
-BridgeConnection::BridgeConnection(int fd, Host* host)
-    : channel_(fd), host_(host), thread_(std::this_thread::get_id()) {}
+BridgeConnection::BridgeConnection(int fd, Host* host, std::size_t sharedSize)
+    : host_(host), thread_(std::this_thread::get_id()), sharedSize_(sharedSize) {
+    rpc::Endpoint::Options options;
+    options.releaseOp = static_cast<std::uint8_t>(Op::ReleaseScript);
+    options.sleepHome = &mainLoopRound;
+    rpc::Endpoint::Side& side = *this;
+    endpoint_ = std::make_shared<rpc::Endpoint>(fd, side, std::move(options));
+}
 
 BridgeConnection::~BridgeConnection() {
     close();
+    endpoint_->detach();
 }
 
 void BridgeConnection::start() {
-    send({Kind::Notice, 0, static_cast<std::uint8_t>(Op::Hello), {}});
-    source_ = g_unix_fd_source_new(channel_.fd(),
-                                   static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-    // The page's calls must be served while a call of ours waits inside this source's
-    // own dispatch.
-    g_source_set_can_recurse(source_, TRUE);
-    g_source_set_priority(source_, G_PRIORITY_HIGH);
-    g_source_set_callback(source_, G_SOURCE_FUNC(&BridgeConnection::onReadable), this, nullptr);
-    g_source_attach(source_, g_main_context_default());
+    if (sharedSize_ > 0)
+        shared_ = rpc::SharedArea::create(sharedSize_);
+    const auto size = shared_ ? static_cast<std::uint32_t>(shared_->size()) : 0u;
+    endpoint_->post(rpc::helloNotice(size), shared_ ? shared_->fd() : -1);
+    // The page's calls must be served while a call of ours waits inside this source's own
+    // dispatch.
+    source_ = std::make_unique<rpc::EndpointSource>(*endpoint_, g_main_context_default(),
+                                                    G_PRIORITY_HIGH);
 }
 
 void BridgeConnection::close() {
-    if (drain_) {
-        g_source_remove(drain_);
-        drain_ = 0;
-    }
-    if (flush_) {
-        g_source_remove(flush_);
-        flush_ = 0;
-    }
-    releases_.clear();
-    if (source_) {
-        g_source_destroy(source_);
-        g_source_unref(source_);
-        source_ = nullptr;
-    }
-    channel_.close();
+    if (closed_)
+        return;
+    closed_ = true;
+    source_.reset();
+    endpoint_->close();
     releaseAll();
 }
 
+void BridgeConnection::ended() {
+    auto keep = shared_from_this();
+    close();
+}
+
 void BridgeConnection::releaseAll() {
-    // Let the objects go only after the tables are consistent: their destructors may
-    // call back into anything.
-    auto natives = std::move(natives_);
-    natives_.clear();
-    nativeIds_.clear();
-    wrappers_.clear();
+    // Let the objects go only after the tables are consistent: their destructors may call
+    // back into anything.
+    std::unordered_map<std::uint32_t, Native> natives;
+    {
+        std::lock_guard lock(tables_);
+        natives.swap(natives_);
+        nativeIds_.clear();
+        wrappers_.clear();
+        tablesClosed_ = closed_;
+    }
     natives.clear();
 }
 
-gboolean BridgeConnection::onReadable(gint, GIOCondition, gpointer self) {
-    auto* connection = static_cast<BridgeConnection*>(self);
-    auto keep = connection->shared_from_this();
-    connection->channel_.receiveAvailable();
-    // A page calling in a loop sends its next call within microseconds of our reply:
-    // poll a little for it instead of going back to sleep, for at most a few
-    // milliseconds so that the main loop still runs. A filed reply ends it at once.
-    const gint64 until = g_get_monotonic_time() + serveMicroseconds;
-    bool replied = connection->handleBuffered();
-    while (!replied && !connection->broken_ && connection->channel_.isOpen() &&
-           g_get_monotonic_time() < until && connection->channel_.spinReceive(spinMicroseconds) > 0)
-        replied = connection->handleBuffered();
-    if (!connection->channel_.isOpen()) {
-        connection->close();
-        return G_SOURCE_REMOVE;
-    }
-    return G_SOURCE_CONTINUE;
+std::size_t BridgeConnection::liveNativeObjects() const {
+    std::lock_guard lock(tables_);
+    return natives_.size();
 }
 
-void BridgeConnection::send(const rpc::Message& message) {
-    if (channel_.isOpen() && !channel_.send(message))
-        channel_.close();
-    flushReleases();
-}
-
-bool BridgeConnection::handleBuffered() {
-    while (!broken_) {
-        rpc::Message message;
-        auto status = channel_.next(message);
-        if (status == rpc::FrameReader::Status::NeedMore)
-            return false;
-        if (status == rpc::FrameReader::Status::Malformed) {
-            g_warning("norv-bridge: malformed message from the web process; disconnecting");
-            broken_ = true;
-            close();
-            return false;
-        }
-        switch (message.kind) {
-        case Kind::Reply: {
-            auto it = pending_.find(message.id);
-            if (it == pending_.end() || it->second) {
-                g_warning("norv-bridge: unexpected reply from the web process; disconnecting");
-                broken_ = true;
-                close();
-                return false;
-            }
-            it->second = std::move(message);
-            // Its caller converts the reply's values before anything later on the wire
-            // (a release, say) is looked at; the rest waits for a drain.
-            if (channel_.hasBuffered())
-                scheduleDrain();
-            return true;
-        }
-        case Kind::Request:
-            handleRequest(message);
-            break;
-        case Kind::Notice:
-            handleNotice(message);
-            break;
-        }
-    }
-    return false;
-}
-
-void BridgeConnection::scheduleDrain() {
-    if (drain_ || broken_)
-        return;
-    drain_ = g_idle_add_full(
-        G_PRIORITY_HIGH,
-        [](gpointer self) -> gboolean {
-            auto* c = static_cast<BridgeConnection*>(self);
-            auto keep = c->shared_from_this();
-            c->drain_ = 0;
-            c->handleBuffered();
-            return G_SOURCE_REMOVE;
-        },
-        this, nullptr);
-}
-
-std::optional<rpc::Message> BridgeConnection::call(Op op, std::vector<Value> values) {
-    if (!channel_.isOpen())
-        return std::nullopt;
-    auto keep = shared_from_this();
-    const std::uint32_t id = nextCallId_++;
-    pending_[id] = std::nullopt;
-    send({Kind::Request, id, static_cast<std::uint8_t>(op), std::move(values)});
-    for (;;) {
-        auto it = pending_.find(id);
-        if (it != pending_.end() && it->second) {
-            rpc::Message reply = std::move(*it->second);
-            pending_.erase(it);
-            return reply;
-        }
-        if (handleBuffered())
-            continue;
-        if (!channel_.isOpen() || broken_) {
-            pending_.erase(id);
-            return std::nullopt;
-        }
-        // Keep GTK and WebKit alive while the page works; our watch recurses.
-        g_main_context_iteration(g_main_context_default(), TRUE);
-    }
+std::size_t BridgeConnection::liveScriptObjects() const {
+    std::lock_guard lock(tables_);
+    return wrappers_.size();
 }
 
 // ---- Calls into the page ---------------------------------------------------------------
 
-HRESULT BridgeConnection::failureOf(const rpc::Message& reply, Variant* result,
-                                    com::ExcepInfo* excepInfo) {
-    const Value& v = reply.values.empty() ? Value() : reply.values[0];
-    if (v.tag != Tag::Error) {
-        if (result) {
-            Value error;
-            if (!fromWire(v, *result, error))
-                result->clear();
-        } else if (v.tag == Tag::ScriptObject) {
-            Variant discard; // still counts the hand-out, then releases it
-            Value error;
-            fromWire(v, discard, error);
+HRESULT BridgeConnection::request(Op op, std::vector<Value> values, Deadline deadline,
+                                  Answer& answer, std::uint32_t tag) {
+    auto keep = shared_from_this();
+    // The reply's value is converted as it is read: a release the page sends after it
+    // must not be looked at before the objects the value names are counted.
+    const rpc::Endpoint::Receiver receive = [this, &answer](rpc::Message& reply) {
+        if (reply.values.empty())
+            return;
+        answer.empty = false;
+        Value& v = reply.values[0];
+        if (v.tag == Tag::Error) {
+            answer.failed = true;
+            answer.error = std::move(v);
+            return;
         }
+        Value error;
+        Variant value;
+        if (fromWire(v, value, error))
+            answer.value = std::move(value);
+    };
+    const Outcome outcome =
+        endpoint_->call(static_cast<std::uint8_t>(op), std::move(values), deadline, receive, tag);
+    return outcome == Outcome::Replied ? com::S_OK : outcomeFailure(outcome);
+}
+
+void BridgeConnection::dropReply(rpc::Message& reply) {
+    // Counts what it hands out, then lets it go at once.
+    for (const Value& v : reply.values) {
+        Variant discard;
+        Value error;
+        fromWire(v, discard, error);
+    }
+}
+
+HRESULT BridgeConnection::failureOf(const Answer& answer, Variant* result,
+                                    com::ExcepInfo* excepInfo) {
+    if (!answer.failed) {
+        if (result)
+            *result = answer.value;
         return com::S_OK;
     }
+    const Value& v = answer.error;
     if (v.i4 >= 0)
         return com::E_FAIL;
     // Failures of the bridge itself, not exceptions of the script.
@@ -246,10 +213,11 @@ HRESULT BridgeConnection::runScript(std::u16string_view code, Variant* result) {
         return RPC_E_WRONG_THREAD;
     if (!hasDocument())
         return com::E_ACCESSDENIED;
-    auto reply = call(Op::RunScript, {Value::fromString16(std::u16string(code))});
-    if (!reply)
+    Answer answer;
+    if (com::failed(request(Op::RunScript, {Value::fromString16(std::u16string(code))}, noDeadline,
+                            answer, generation_)))
         return com::E_ACCESSDENIED;
-    return failureOf(*reply, result, nullptr);
+    return failureOf(answer, result, nullptr);
 }
 
 HRESULT BridgeConnection::setPath(std::u16string_view path, const Variant& value) {
@@ -257,11 +225,12 @@ HRESULT BridgeConnection::setPath(std::u16string_view path, const Variant& value
         return RPC_E_WRONG_THREAD;
     if (!hasDocument())
         return com::E_ACCESSDENIED;
-    auto reply = call(Op::SetPath, {Value::fromString16(std::u16string(path)), toWire(value)});
-    if (!reply)
+    Answer answer;
+    if (com::failed(request(Op::SetPath, {Value::fromString16(std::u16string(path)), toWire(value)},
+                            noDeadline, answer, generation_)))
         return com::E_ACCESSDENIED;
-    if (!reply->values.empty() && reply->values[0].tag == Tag::Error) {
-        const Value& e = reply->values[0];
+    if (answer.failed) {
+        const Value& e = answer.error;
         if (!e.text16.empty())
             com::setErrorInfo(com::ErrorInfo{Bstr(e.text16), com::IID_NULL, Bstr()});
         return e.i4 < 0 ? e.i4 : com::E_FAIL;
@@ -272,9 +241,7 @@ HRESULT BridgeConnection::setPath(std::u16string_view path, const Variant& value
 HRESULT BridgeConnection::scriptAction(std::uint32_t id, std::uint32_t generation,
                                        ScriptAction action, const std::u16string& name, bool getToo,
                                        std::vector<Variant> args, Variant* result,
-                                       com::ExcepInfo* excepInfo) {
-    if (!onOwnThread())
-        return RPC_E_WRONG_THREAD;
+                                       com::ExcepInfo* excepInfo, Deadline deadline) {
     if (!isCurrent(generation))
         return RPC_E_DISCONNECTED;
     std::vector<Value> values{Value::scriptObject(id), Value::fromString16(name)};
@@ -296,86 +263,92 @@ HRESULT BridgeConnection::scriptAction(std::uint32_t id, std::uint32_t generatio
             values.push_back(toWire(a));
         break;
     }
-    auto reply = call(op, std::move(values));
-    if (!reply)
-        return RPC_E_DISCONNECTED;
-    return failureOf(*reply, result, excepInfo);
+    Answer answer;
+    // `args` stays alive until the call is over: an object it names cannot be released to
+    // the page before the request that names it.
+    HRESULT hr = request(op, std::move(values), deadline, answer, generation);
+    if (hr == RPC_E_CALL_CANCELED && !isCurrent(generation))
+        return RPC_E_DISCONNECTED; // ended by its document going away
+    if (com::failed(hr))
+        return hr;
+    return failureOf(answer, result, excepInfo);
 }
 
 HRESULT BridgeConnection::sendUserAgent(std::string_view text) {
     if (!onOwnThread())
         return RPC_E_WRONG_THREAD;
-    const bool valid = rpc::isHeaderValue(text);
-    send(rpc::userAgentNotice(valid ? std::string(text) : std::string()));
+    std::u16string wide = com::utf8ToUtf16(text);
+    const bool valid = rpc::isHeaderText(wide);
+    endpoint_->post(rpc::userAgentNotice(valid ? std::move(wide) : std::u16string()));
     return valid ? com::S_OK : com::E_INVALIDARG;
+}
+
+BridgeConnection::WorkerHold BridgeConnection::holdWorkerCalls() {
+    WorkerHold hold;
+    hold.connection_ = shared_from_this();
+    hold.hold_ = endpoint_->holdWorkerCalls();
+    return hold;
 }
 
 void BridgeConnection::wrapperGone(ScriptObject* wrapper, std::uint32_t id,
                                    std::uint32_t generation, std::uint32_t count) {
-    auto it = wrappers_.find(id);
-    if (it != wrappers_.end() && it->second == wrapper)
-        wrappers_.erase(it);
+    {
+        std::lock_guard lock(tables_);
+        auto it = wrappers_.find(id);
+        if (it != wrappers_.end() && it->second == wrapper)
+            wrappers_.erase(it);
+    }
     if (!isCurrent(generation) || count == 0)
         return;
-    // Sent only after the message being built (a reply may still name this object):
-    // a release overtaking it would let the page forget the object too early.
-    releases_.push_back(Value::scriptObject(id));
-    releases_.push_back(Value::fromI4(static_cast<std::int32_t>(count)));
-    if (!flush_) {
-        flush_ = g_idle_add(
-            [](gpointer self) -> gboolean {
-                auto* c = static_cast<BridgeConnection*>(self);
-                c->flush_ = 0;
-                c->flushReleases();
-                return G_SOURCE_REMOVE;
-            },
-            this);
-    }
+    // Sent only after the next message (a reply may still name this object): a release
+    // overtaking it would let the page forget the object too early.
+    endpoint_->queueRelease(Value::scriptObject(id), count);
 }
 
-void BridgeConnection::flushReleases() {
-    if (releases_.empty())
+void BridgeConnection::lastReleaseOf(ScriptObject* wrapper) {
+    std::lock_guard lock(tables_);
+    if (!wrapper->isLastReference())
         return;
-    std::vector<Value> values = std::move(releases_);
-    releases_.clear();
-    if (channel_.isOpen() &&
-        !channel_.send(
-            {Kind::Notice, 0, static_cast<std::uint8_t>(Op::ReleaseScript), std::move(values)}))
-        channel_.close();
+    auto it = wrappers_.find(wrapper->id());
+    if (it != wrappers_.end() && it->second == wrapper)
+        wrappers_.erase(it);
 }
 
 // ---- Calls from the page ---------------------------------------------------------------
 
-void BridgeConnection::handleNotice(const rpc::Message& message) {
+void BridgeConnection::serveNotice(rpc::Message& message) {
     if (message.op != static_cast<std::uint8_t>(Op::ReleaseNative))
         return;
     const auto& v = message.values;
-    for (std::size_t i = 0; i + 1 < v.size(); i += 2) {
-        if (v[i].tag != Tag::NativeObject || v[i + 1].tag != Tag::I4)
-            continue;
-        auto it = natives_.find(v[i].handle);
-        if (it == natives_.end())
-            continue; // an earlier document's, or already gone
-        const auto count = static_cast<std::uint32_t>(v[i + 1].i4);
-        it->second.sent -= std::min(count, it->second.sent);
-        if (it->second.sent == 0) {
-            Native gone = std::move(it->second);
-            nativeIds_.erase(gone.identity.get());
-            natives_.erase(it);
-            // `gone` releases the object here, after the tables are consistent.
+    std::vector<Native> gone;
+    {
+        std::lock_guard lock(tables_);
+        for (std::size_t i = 0; i + 1 < v.size(); i += 2) {
+            if (v[i].tag != Tag::NativeObject || v[i + 1].tag != Tag::I4)
+                continue;
+            auto it = natives_.find(v[i].handle);
+            if (it == natives_.end())
+                continue; // an earlier document's, or already gone
+            const auto count = static_cast<std::uint32_t>(v[i + 1].i4);
+            it->second.sent -= std::min(count, it->second.sent);
+            if (it->second.sent == 0) {
+                nativeIds_.erase(it->second.identity.get());
+                gone.push_back(std::move(it->second));
+                natives_.erase(it);
+            }
         }
     }
+    // `gone` releases the objects here, after the tables are consistent.
 }
 
-void BridgeConnection::handleRequest(rpc::Message& message) {
+void BridgeConnection::serveRequest(rpc::Message& message, rpc::Message& reply) {
     auto keep = shared_from_this();
-    rpc::Message reply{Kind::Reply, message.id, message.op, {}};
     const auto& args = message.values;
     switch (static_cast<Op>(message.op)) {
     case Op::DocumentReady:
         if (args.size() == 1 && args[0].isString()) {
             // Answer only after the document is set up: the page waits meanwhile.
-            newDocument(Bstr(textOf(args[0])));
+            newDocument(Bstr(args[0].text16));
         } else {
             reply.values = {errorValue(com::E_INVALIDARG)};
         }
@@ -399,32 +372,38 @@ void BridgeConnection::handleRequest(rpc::Message& message) {
         reply.values = {errorValue(com::E_NOTIMPL)};
         break;
     }
-    send(reply);
 }
 
 void BridgeConnection::newDocument(const Bstr& url) {
-    ++generation_;
+    const std::uint32_t generation = ++generation_;
+    // Calls from other threads into the previous document end now: its objects are gone.
+    endpoint_->cancelWorkerCalls(generation);
     releaseAll();
     if (host_)
         host_->documentReady(url);
 }
 
-BridgeConnection::Native* BridgeConnection::native(const Value& value) {
+ComPtr<com::IDispatch> BridgeConnection::nativeObject(const Value& value) const {
     if (value.tag != Tag::NativeObject)
         return nullptr;
+    std::lock_guard lock(tables_);
     auto it = natives_.find(value.handle);
-    return it == natives_.end() ? nullptr : &it->second;
+    return it == natives_.end() ? nullptr : it->second.object;
 }
 
 HRESULT BridgeConnection::lookUp(std::uint32_t handle, const std::u16string& name, DISPID& id) {
-    auto it = natives_.find(handle);
-    if (it == natives_.end())
-        return RPC_E_DISCONNECTED;
-    if (auto known = it->second.ids.find(name); known != it->second.ids.end()) {
-        id = known->second;
-        return com::S_OK;
+    ComPtr<com::IDispatch> object;
+    {
+        std::lock_guard lock(tables_);
+        auto it = natives_.find(handle);
+        if (it == natives_.end())
+            return RPC_E_DISCONNECTED;
+        if (auto known = it->second.ids.find(name); known != it->second.ids.end()) {
+            id = known->second;
+            return com::S_OK;
+        }
+        object = it->second.object;
     }
-    ComPtr<com::IDispatch> object = it->second.object;
     const Bstr names[1] = {Bstr(name)};
     DISPID ids[1] = {com::DISPID_UNKNOWN};
     HRESULT hr = object->GetIDsOfNames(com::IID_NULL, names, com::LOCALE_USER_DEFAULT, ids);
@@ -433,7 +412,8 @@ HRESULT BridgeConnection::lookUp(std::uint32_t handle, const std::u16string& nam
     id = ids[0];
     // The object may have run the main loop, where the page could release it: look the
     // entry up again rather than trusting the one found before.
-    if (it = natives_.find(handle); it != natives_.end() && it->second.object == object)
+    std::lock_guard lock(tables_);
+    if (auto it = natives_.find(handle); it != natives_.end() && it->second.object == object)
         it->second.ids.emplace(name, id);
     return com::S_OK;
 }
@@ -450,14 +430,13 @@ void BridgeConnection::onGet(const std::vector<Value>& args, rpc::Message& reply
         reply.values = {errorValue(com::E_INVALIDARG)};
         return;
     }
-    Native* n = native(args[0]);
-    if (!n) {
+    ComPtr<com::IDispatch> object = nativeObject(args[0]);
+    if (!object) {
         reply.values = {errorValue(RPC_E_DISCONNECTED, disconnectedText)};
         return;
     }
-    ComPtr<com::IDispatch> object = n->object; // the table may change during the call
     DISPID id = 0;
-    HRESULT hr = lookUp(args[0].handle, textOf(args[1]), id);
+    HRESULT hr = lookUp(args[0].handle, args[1].text16, id);
     if (hr == com::DISP_E_UNKNOWNNAME) {
         com::clearErrorInfo();
         reply.values = {errorValue(hr)}; // the proxy falls back to its own properties
@@ -491,16 +470,15 @@ void BridgeConnection::onPut(const std::vector<Value>& args, rpc::Message& reply
         reply.values = {errorValue(com::E_INVALIDARG)};
         return;
     }
-    Native* n = native(args[0]);
+    ComPtr<com::IDispatch> object = nativeObject(args[0]);
     Variant value;
     Value error = errorValue(RPC_E_DISCONNECTED, disconnectedText);
-    if (!n || !fromWire(args[2], value, error)) {
+    if (!object || !fromWire(args[2], value, error)) {
         reply.values = {error};
         return;
     }
-    ComPtr<com::IDispatch> object = n->object;
     DISPID id = 0;
-    HRESULT hr = lookUp(args[0].handle, textOf(args[1]), id);
+    HRESULT hr = lookUp(args[0].handle, args[1].text16, id);
     if (com::failed(hr)) {
         reply.values = {errorValue(hr, failureText(hr))};
         return;
@@ -529,13 +507,12 @@ void BridgeConnection::onCall(const std::vector<Value>& args, rpc::Message& repl
         reply.values = {errorValue(com::E_INVALIDARG)};
         return;
     }
-    Native* n = native(args[0]);
-    if (!n) {
+    ComPtr<com::IDispatch> object = nativeObject(args[0]);
+    if (!object) {
         reply.values = {errorValue(RPC_E_DISCONNECTED, disconnectedText)};
         return;
     }
-    ComPtr<com::IDispatch> object = n->object;
-    const std::u16string name = textOf(args[1]);
+    const std::u16string& name = args[1].text16;
     DISPID id = com::DISPID_VALUE;
     HRESULT hr = name.empty() ? com::S_OK : lookUp(args[0].handle, name, id);
     if (com::failed(hr)) {
@@ -571,13 +548,12 @@ void BridgeConnection::onHas(const std::vector<Value>& args, rpc::Message& reply
         reply.values = {errorValue(com::E_INVALIDARG)};
         return;
     }
-    Native* n = native(args[0]);
-    if (!n) {
+    if (!nativeObject(args[0])) {
         reply.values = {errorValue(RPC_E_DISCONNECTED, disconnectedText)};
         return;
     }
     DISPID id = 0;
-    const bool found = com::succeeded(lookUp(args[0].handle, textOf(args[1]), id));
+    const bool found = com::succeeded(lookUp(args[0].handle, args[1].text16, id));
     com::clearErrorInfo();
     reply.values = {Value::fromBool(found)};
 }
@@ -588,7 +564,7 @@ void BridgeConnection::onScriptError(const std::vector<Value>& args, rpc::Messag
         reply.values = {errorValue(com::E_INVALIDARG)};
         return;
     }
-    ScriptError error{Bstr(textOf(args[0])), Bstr(textOf(args[1])), args[2].i4, args[3].i4,
+    ScriptError error{Bstr(args[0].text16), Bstr(args[1].text16), args[2].i4, args[3].i4,
                       args[4].i4};
     const bool keep = host_ ? host_->scriptError(error) : true;
     reply.values = {Value::fromBool(keep)};
@@ -608,6 +584,9 @@ Value BridgeConnection::dispatchToWire(com::IDispatch* object) {
     ComPtr<com::IUnknown> identity;
     if (com::failed(object->QueryInterface(com::IUnknown::iid, identity.putVoid())) || !identity)
         return Value::null();
+    std::lock_guard lock(tables_);
+    if (tablesClosed_)
+        return Value::null(); // the page is gone: nobody would release it
     std::uint32_t handle = 0;
     if (auto it = nativeIds_.find(identity.get()); it != nativeIds_.end()) {
         handle = it->second;
@@ -654,6 +633,13 @@ Value BridgeConnection::toWire(const Variant& v) {
             return Value::null();
         return dispatchToWire(d.get());
     }
+    case com::VT_UI1 | com::VT_BYREF:
+        // Bytes in place: a block of the shared memory reaches script as itself.
+        if (shared_) {
+            if (auto block = shared_->blockAt(v.byteRef()))
+                return Value::sharedBytes(block->first, block->second);
+        }
+        return Value::empty();
     default:
         return Value::empty();
     }
@@ -679,31 +665,39 @@ bool BridgeConnection::fromWire(const Value& v, Variant& out, Value& error) {
     case Tag::String16:
         out = Variant::fromBstr(Bstr(v.text16));
         return true;
-    case Tag::String8:
-        out = Variant::fromBstr(Bstr::fromUtf8(v.text8));
-        return true;
     case Tag::NativeObject: {
-        auto it = natives_.find(v.handle);
-        if (it == natives_.end()) {
+        ComPtr<com::IDispatch> object = nativeObject(v);
+        if (!object) {
             error = errorValue(RPC_E_DISCONNECTED, disconnectedText);
             return false;
         }
-        out = Variant::fromDispatch(it->second.object.get());
+        out = Variant::fromDispatch(object.get());
         return true;
     }
     case Tag::ScriptObject: {
-        ComPtr<ScriptObject> wrapper;
-        if (auto it = wrappers_.find(v.handle); it != wrappers_.end()) {
-            wrapper = it->second;
-        } else {
-            wrapper = com::makeObject<ScriptObject>(weak_from_this(), v.handle, generation_);
-            wrappers_.emplace(v.handle, wrapper.get());
+        Variant made;
+        {
+            std::lock_guard lock(tables_);
+            ScriptObject* wrapper = nullptr;
+            if (auto it = wrappers_.find(v.handle); it != wrappers_.end()) {
+                wrapper = it->second;
+                made = Variant::fromDispatch(wrapper); // the reference is taken under the lock
+            } else {
+                auto created = com::makeObject<ScriptObject>(weak_from_this(), v.handle,
+                                                             generation_.load(), thread_);
+                wrapper = created.get();
+                wrappers_.emplace(v.handle, wrapper);
+                made = Variant::fromDispatch(wrapper);
+                created.detach()->dropCreationReference(); // the variant holds it now
+            }
+            wrapper->received();
         }
-        wrapper->received();
-        out = Variant::fromDispatch(wrapper.get());
+        // Outside the lock: what `out` held may be a wrapper whose release needs it.
+        out = std::move(made);
         return true;
     }
     case Tag::Error:
+    case Tag::SharedBytes:
         break;
     }
     error = errorValue(com::E_INVALIDARG);

@@ -2,22 +2,32 @@
 // BridgeConnection: the UI-process end of one page's bridge socket.
 //
 // It owns the native objects handed to script (a handle table with one reference per
-// object, counting how often each handle was sent so that a release from the page and
-// a new hand-out crossing on the wire cannot free an object script still sees), the
-// ScriptObject wrappers of script objects handed to native code, and the synchronous,
-// re-entrant calls in both directions. A call waits in nested main-loop iterations; the
-// socket's watch may recurse, so calls from the page made meanwhile are served.
+// object, counting how often each handle was sent so that a release from the page and a
+// new hand-out crossing on the wire cannot free an object script still sees), the
+// ScriptObject wrappers of script objects handed to native code, and the conversion of
+// values both ways. The traffic itself (calls waiting for replies, ordering, output,
+// releases, the end) is its rpc::Endpoint's; the page's calls are served on the thread
+// that created the connection (the UI thread), in nested main-loop rounds while a call of
+// that thread waits.
 //
-// Every message from the web process is validated: a malformed frame or a reply
-// nobody waits for closes the connection; a well-formed request with bad arguments gets
-// an error reply.
+// Calls into the page may come from any thread (a streaming thread calling a script
+// filter, say): each waits for its own reply, for at most a deadline, and gets it even
+// while the UI thread is busy elsewhere. The UI thread can cancel them all at once
+// (holdWorkerCalls), and a new document or the end of the page ends them too.
+//
+// The page is offered an area of shared memory when it connects: a block reserved in it
+// and handed over as VT_UI1 | VT_BYREF (pointing at the block's first byte) reaches
+// script as a Uint8Array over the same bytes.
+//
+// Every message from the web process is validated: a malformed frame or a reply nobody
+// waits for closes the connection; a well-formed request with bad arguments gets an error
+// reply.
 
-#include <glib.h>
-
+#include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <optional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,16 +36,18 @@
 
 #include "platform/com/Dispatch.h"
 #include "platform/web/ScriptBridge.h"
-#include "platform/web/rpc/Channel.h"
-#include "platform/web/rpc/Message.h"
+#include "platform/web/rpc/Endpoint.h"
+#include "platform/web/rpc/EndpointSource.h"
+#include "platform/web/rpc/SharedArea.h"
 
 namespace norv::web {
 
 class ScriptObject;
 
-class BridgeConnection : public std::enable_shared_from_this<BridgeConnection> {
+class BridgeConnection final : public std::enable_shared_from_this<BridgeConnection>,
+                               private rpc::Endpoint::Side {
 public:
-    // What the connection asks of the bridge that accepted it.
+    // What the connection asks of the bridge that accepted it (on the UI thread).
     struct Host {
         virtual void documentReady(const com::Bstr& url) = 0;
         virtual bool scriptError(const ScriptError& error) = 0;
@@ -44,59 +56,103 @@ public:
         ~Host() = default;
     };
 
-    // Takes ownership of `fd`.
-    BridgeConnection(int fd, Host* host);
+    using Deadline = rpc::Endpoint::Deadline;
+    static constexpr Deadline noDeadline = rpc::Endpoint::noDeadline;
+    // Shared memory offered to each page.
+    static constexpr std::size_t defaultSharedSize = 4u << 20;
+    // How long a call made on another thread than the UI thread waits for the page unless
+    // it names its own deadline.
+    static constexpr std::chrono::milliseconds workerCallTimeout{1000};
+
+    // Takes ownership of `fd`. The calling thread is the connection's own (UI) thread.
+    BridgeConnection(int fd, Host* host, std::size_t sharedSize = defaultSharedSize);
     ~BridgeConnection();
     BridgeConnection(const BridgeConnection&) = delete;
     BridgeConnection& operator=(const BridgeConnection&) = delete;
 
-    // Greets the page and starts serving its calls.
+    // Greets the page (offering the shared memory) and starts serving its calls.
     void start();
-    // Ends the connection: every native object script held is released and every
-    // ScriptObject fails from now on. Safe while calls are waiting (they fail).
+    // Ends the connection: every call waiting for the page ends, every native object
+    // script held is released, and every ScriptObject fails from now on. Safe while calls
+    // are waiting (they fail).
     void close();
     void detachHost() { host_ = nullptr; }
 
-    bool isOpen() const { return channel_.isOpen(); }
+    bool isOpen() const { return endpoint_->isOpen(); }
     bool hasDocument() const { return isOpen() && generation_ > 0; }
-    // True while document `generation` is the live one.
-    bool isCurrent(std::uint32_t generation) const { return isOpen() && generation == generation_; }
+    // True while document `generation` is the live one. Any thread.
+    bool isCurrent(std::uint32_t generation) const {
+        return generation != 0 && generation == generation_.load() && isOpen();
+    }
     bool onOwnThread() const { return std::this_thread::get_id() == thread_; }
+    std::thread::id ownThread() const { return thread_; }
 
-    // Calls into the page.
+    // Calls into the page (UI thread).
     com::HRESULT runScript(std::u16string_view code, com::Variant* result);
     com::HRESULT setPath(std::u16string_view path, const com::Variant& value);
-    // name empty with `call`: calls the object itself.
+    // A member of script object `id` of document `generation` (any thread; name empty with
+    // Call: the object itself). Waits at most until `deadline`: RPC_E_TIMEOUT after it,
+    // RPC_E_CALL_CANCELED when the call was cancelled, RPC_E_DISCONNECTED when the
+    // document or the page went away.
     enum class ScriptAction { Get, Put, Call, Has };
     com::HRESULT scriptAction(std::uint32_t id, std::uint32_t generation, ScriptAction action,
                               const std::u16string& name, bool getToo,
                               std::vector<com::Variant> args, com::Variant* result,
-                              com::ExcepInfo* excepInfo);
+                              com::ExcepInfo* excepInfo, Deadline deadline);
 
     // Tells the page the User-Agent header of its http and https requests from now on
-    // (empty: WebKit's own). It is on the wire before this returns, so the page has it
-    // before the reply to any call it is waiting for. A text that is not a valid header
-    // value gives E_INVALIDARG and the page WebKit's own header. S_OK without a
-    // connection (nothing to tell).
+    // (UTF-8; empty: WebKit's own). It is queued before anything this thread sends later,
+    // so the page has it before the reply to any call it is waiting for. A text that is
+    // not header text (rpc::isHeaderText) gives E_INVALIDARG and the page WebKit's own
+    // header. S_OK without a connection (nothing to tell).
     com::HRESULT sendUserAgent(std::string_view text);
 
-    // A ScriptObject went away after `count` hand-outs of script object `id`.
+    // Cancels every call from another thread that waits for the page now, and makes new
+    // ones fail at once (RPC_E_CALL_CANCELED) while the hold lives; any thread. For
+    // example before a pipeline state change on the UI thread that would otherwise wait
+    // for a streaming thread that waits for script.
+    class WorkerHold {
+    public:
+        WorkerHold() = default;
+
+    private:
+        friend class BridgeConnection;
+        std::shared_ptr<BridgeConnection> connection_;
+        rpc::Endpoint::Hold hold_;
+    };
+    WorkerHold holdWorkerCalls();
+
+    // The memory shared with the page; null when there is none.
+    const std::shared_ptr<rpc::SharedArea>& sharedArea() const { return shared_; }
+
+    // A ScriptObject of document `generation` went away after `count` hand-outs of script
+    // object `id`.
     void wrapperGone(ScriptObject* wrapper, std::uint32_t id, std::uint32_t generation,
                      std::uint32_t count);
+    // The last reference of `wrapper` is about to be released (UI thread): the table stops
+    // finding it, so that no other thread takes a reference to it meanwhile.
+    void lastReleaseOf(ScriptObject* wrapper);
 
-    std::size_t liveNativeObjects() const { return natives_.size(); }
-    std::size_t liveScriptObjects() const { return wrappers_.size(); }
+    std::size_t liveNativeObjects() const;
+    std::size_t liveScriptObjects() const;
 
 private:
-    std::optional<rpc::Message> call(rpc::Op op, std::vector<rpc::Value> values);
-    void send(const rpc::Message& message);
-    void flushReleases();
-    // Handles the messages read so far; stops right after filing a reply (true).
-    bool handleBuffered();
-    void scheduleDrain();
-    void handleRequest(rpc::Message& message);
-    void handleNotice(const rpc::Message& message);
-    static gboolean onReadable(gint fd, GIOCondition condition, gpointer self);
+    // What a reply carried, converted when it was read.
+    struct Answer {
+        bool empty = true;   // no value (a get of a method)
+        bool failed = false; // an Error value
+        rpc::Value error;
+        com::Variant value;
+    };
+    com::HRESULT request(rpc::Op op, std::vector<rpc::Value> values, Deadline deadline,
+                         Answer& answer, std::uint32_t tag);
+    com::HRESULT failureOf(const Answer& answer, com::Variant* result, com::ExcepInfo* excepInfo);
+
+    // rpc::Endpoint::Side
+    void serveRequest(rpc::Message& request, rpc::Message& reply) override;
+    void serveNotice(rpc::Message& notice) override;
+    void dropReply(rpc::Message& reply) override;
+    void ended() override;
 
     void newDocument(const com::Bstr& url);
     void releaseAll();
@@ -104,8 +160,6 @@ private:
     // False (with the error to reply) when the value names nothing valid.
     bool fromWire(const rpc::Value& value, com::Variant& out, rpc::Value& error);
     rpc::Value dispatchToWire(com::IDispatch* object);
-    com::HRESULT failureOf(const rpc::Message& reply, com::Variant* result,
-                           com::ExcepInfo* excepInfo);
 
     void onGet(const std::vector<rpc::Value>& args, rpc::Message& reply);
     void onPut(const std::vector<rpc::Value>& args, rpc::Message& reply);
@@ -119,27 +173,28 @@ private:
         std::uint32_t sent = 0;
         std::unordered_map<std::u16string, com::DISPID> ids; // names looked up so far
     };
-    Native* native(const rpc::Value& value);
+    // The object behind a NativeObject value; null when it names nothing.
+    com::ComPtr<com::IDispatch> nativeObject(const rpc::Value& value) const;
     // The object's identifier for `name`, asked once and then remembered. The object may
     // re-enter the connection meanwhile.
     com::HRESULT lookUp(std::uint32_t handle, const std::u16string& name, com::DISPID& id);
 
-    rpc::Channel channel_;
     Host* host_;
-    std::thread::id thread_;
-    GSource* source_ = nullptr;
-    std::uint32_t nextCallId_ = 1;
-    std::map<std::uint32_t, std::optional<rpc::Message>> pending_;
-    std::uint32_t generation_ = 0;
+    const std::thread::id thread_;
+    std::shared_ptr<rpc::Endpoint> endpoint_;
+    std::unique_ptr<rpc::EndpointSource> source_;
+    std::shared_ptr<rpc::SharedArea> shared_;
+    std::size_t sharedSize_;
+    std::atomic<std::uint32_t> generation_{0};
+    bool closed_ = false;
 
+    // The object tables: calls from other threads convert values too.
+    mutable std::mutex tables_;
     std::unordered_map<std::uint32_t, Native> natives_;
     std::unordered_map<com::IUnknown*, std::uint32_t> nativeIds_;
     std::uint32_t lastNative_ = 0;
+    bool tablesClosed_ = false; // after close(): nothing is handed out any more
     std::unordered_map<std::uint32_t, ScriptObject*> wrappers_; // not owned
-    std::vector<rpc::Value> releases_; // script objects let go, not yet told to the page
-    guint flush_ = 0;
-    guint drain_ = 0;
-    bool broken_ = false; // the page broke the protocol
 };
 
 } // namespace norv::web

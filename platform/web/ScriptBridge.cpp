@@ -162,7 +162,7 @@ HRESULT ScriptBridge::setRequestUserAgent(WebKitWebView* view, std::string_view 
     auto* impl = static_cast<Impl*>(g_object_get_data(G_OBJECT(view), bridgeKey));
     if (impl && !impl->onOwnThread())
         return RPC_E_WRONG_THREAD;
-    const bool valid = rpc::isHeaderValue(text);
+    const bool valid = rpc::isHeaderText(com::utf8ToUtf16(text));
     const std::string kept = valid ? std::string(text) : std::string();
     g_object_set_data_full(G_OBJECT(view), userAgentKey, g_strndup(kept.data(), kept.size()),
                            g_free);
@@ -224,6 +224,17 @@ HRESULT ScriptBridge::setScriptValue(std::u16string_view path, const Variant& va
     if (!connection)
         return com::E_ACCESSDENIED;
     return connection->setPath(path, value);
+}
+
+std::shared_ptr<void> ScriptBridge::holdWorkerCalls() {
+    auto connection = impl_->connection_;
+    if (!connection)
+        return nullptr;
+    return std::make_shared<BridgeConnection::WorkerHold>(connection->holdWorkerCalls());
+}
+
+std::shared_ptr<rpc::SharedArea> ScriptBridge::sharedMemory() const {
+    return impl_->connection_ ? impl_->connection_->sharedArea() : nullptr;
 }
 
 std::size_t ScriptBridge::liveNativeObjects() const {

@@ -4,10 +4,11 @@
 // The bridge has two halves. In each web process the extension libnorv-bridge.so
 // (platform/web/bridge/) turns native objects into JavaScript proxies; in this (UI)
 // process a ScriptBridge attached to the view owns the native objects and answers the
-// proxies' calls. The halves talk over a private socket; calls are synchronous and
-// re-entrant both ways: while the UI side waits for script it runs nested main-loop
-// iterations (GTK and WebKit stay alive, and script may call native again); while the
-// page waits for native code it serves only the bridge's calls.
+// proxies' calls. The halves talk over a private socket (both ends are an
+// rpc::Endpoint); calls are synchronous and re-entrant both ways: while the UI side waits
+// for script it runs nested main-loop iterations (GTK and WebKit stay alive, and script
+// may call native again); while the page waits for native code it serves only the
+// bridge's calls, from whichever thread of this process they come.
 //
 // What script sees:
 // - a native object is a proxy: reading a property is Invoke(DISPATCH_PROPERTYGET),
@@ -30,8 +31,15 @@
 // - native objects are released when script drops their proxies (garbage collection)
 //   and all at once when the document goes away (navigation, web process gone).
 //
+// - strings cross exactly as script holds them (UTF-16 code units, lone surrogates too);
+// - a block of sharedMemory() handed over as VT_UI1 | VT_BYREF is a Uint8Array over the
+//   same bytes in the page.
+//
 // Only the top document's main world gets the bridge; frames get nothing.
-// All members must be called on the thread that created the bridge (the UI thread).
+// All members must be called on the thread that created the bridge (the UI thread). The
+// ScriptObjects script hands to native code may be called from any thread (see
+// ScriptObject.h); the page's calls into native objects are always served on the UI
+// thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -51,12 +59,20 @@ typedef struct _WebKitWebView WebKitWebView;
 
 namespace norv::web {
 
+namespace rpc {
+class SharedArea;
+}
+
 // A call through a script object whose document is gone, or a bridge call while no
 // document is connected, fails with com::RPC_E_DISCONNECTED ("The object invoked has
 // disconnected from its clients").
 using com::RPC_E_DISCONNECTED;
 // A bridge call made on another thread than the bridge's own.
 constexpr com::HRESULT RPC_E_WRONG_THREAD = com::hresult(0x8001010E);
+// A call into the page from another thread that got no answer before its deadline.
+constexpr com::HRESULT RPC_E_TIMEOUT = com::hresult(0x8001011F);
+// A call into the page from another thread that the UI thread cancelled.
+constexpr com::HRESULT RPC_E_CALL_CANCELED = com::hresult(0x80010002);
 
 // An uncaught script error of the top document, as the page reported it.
 struct ScriptError {
@@ -139,6 +155,19 @@ public:
     // E_ACCESSDENIED without a document; DISP_E_TYPEMISMATCH when a piece on the way is
     // not an object; E_INVALIDARG for a path without pieces.
     com::HRESULT setScriptValue(std::u16string_view path, const com::Variant& value);
+
+    // Calls into the page are allowed from any thread through the ScriptObjects script
+    // handed out (a streaming thread calling a script filter, say); they wait for at most a
+    // deadline while the page is served as usual. This cancels every such call waiting now
+    // (each fails with RPC_E_CALL_CANCELED at once) and makes new ones fail the same way
+    // until the returned hold is destroyed; the UI thread takes it before it waits for a
+    // thread that may be waiting for script. Null without a page.
+    [[nodiscard]] std::shared_ptr<void> holdWorkerCalls();
+
+    // The memory the current page shares with this process (null without a page, or when
+    // the system offers none). A block reserved in it and passed to script as
+    // Variant::fromByteRef(block.bytes().data()) is a Uint8Array over the same bytes there.
+    std::shared_ptr<rpc::SharedArea> sharedMemory() const;
 
     // Native objects script currently holds (each counted once), for diagnostics and
     // tests.

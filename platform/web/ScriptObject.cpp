@@ -2,16 +2,14 @@
 
 #include <glib.h>
 
-#include "platform/web/BridgeConnection.h"
-
 namespace norv::web {
 
 using com::HRESULT;
+using Action = BridgeConnection::ScriptAction;
 
 ScriptObject::ScriptObject(std::weak_ptr<BridgeConnection> connection, std::uint32_t id,
-                           std::uint32_t generation)
-    : connection_(std::move(connection)), id_(id), generation_(generation),
-      thread_(std::this_thread::get_id()) {}
+                           std::uint32_t generation, std::thread::id home)
+    : connection_(std::move(connection)), id_(id), generation_(generation), thread_(home) {}
 
 ScriptObject::~ScriptObject() {
     if (auto c = connection_.lock())
@@ -33,6 +31,8 @@ std::uint32_t ScriptObject::Release() {
         g_source_unref(source);
         return 1;
     }
+    if (auto c = connection_.lock())
+        c->lastReleaseOf(this);
     return ComObject::Release();
 }
 
@@ -57,6 +57,12 @@ HRESULT ScriptObject::GetTypeInfo(std::uint32_t, com::LCID, com::ITypeInfo** out
     return com::E_NOTIMPL;
 }
 
+BridgeConnection::Deadline ScriptObject::defaultDeadline() const {
+    if (std::this_thread::get_id() == thread_)
+        return BridgeConnection::noDeadline;
+    return rpc::Endpoint::Clock::now() + BridgeConnection::workerCallTimeout;
+}
+
 HRESULT ScriptObject::GetIDsOfNames(const com::IID&, std::span<const com::Bstr> names, com::LCID,
                                     std::span<com::DISPID> ids) {
     if (ids.size() < names.size())
@@ -64,12 +70,13 @@ HRESULT ScriptObject::GetIDsOfNames(const com::IID&, std::span<const com::Bstr> 
     auto c = connection_.lock();
     if (!c || !c->isCurrent(generation_))
         return RPC_E_DISCONNECTED;
+    const auto deadline = defaultDeadline();
     HRESULT result = com::S_OK;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::u16string name = names[i].str();
         com::Variant has;
-        HRESULT hr = c->scriptAction(id_, generation_, BridgeConnection::ScriptAction::Has, name,
-                                     false, {}, &has, nullptr);
+        HRESULT hr = c->scriptAction(id_, generation_, Action::Has, name, false, {}, &has, nullptr,
+                                     deadline);
         if (com::failed(hr))
             return hr;
         if (has.vt() != com::VT_BOOL || has.boolVal() == com::VARIANT_FALSE) {
@@ -77,6 +84,7 @@ HRESULT ScriptObject::GetIDsOfNames(const com::IID&, std::span<const com::Bstr> 
             result = com::DISP_E_UNKNOWNNAME;
             continue;
         }
+        std::lock_guard lock(namesLock_);
         std::size_t k = 0;
         while (k < names_.size() && names_[k] != name)
             ++k;
@@ -87,6 +95,22 @@ HRESULT ScriptObject::GetIDsOfNames(const com::IID&, std::span<const com::Bstr> 
     return result;
 }
 
+std::optional<std::u16string> ScriptObject::nameOf(com::DISPID id) {
+    std::lock_guard lock(namesLock_);
+    if (id < 1 || static_cast<std::size_t>(id) > names_.size())
+        return std::nullopt;
+    return names_[static_cast<std::size_t>(id) - 1];
+}
+
+HRESULT ScriptObject::callUntil(BridgeConnection::Deadline deadline, std::vector<com::Variant> args,
+                                com::Variant* result, com::ExcepInfo* excepInfo) {
+    auto c = connection_.lock();
+    if (!c || !c->isCurrent(generation_))
+        return RPC_E_DISCONNECTED;
+    return c->scriptAction(id_, generation_, Action::Call, {}, false, std::move(args), result,
+                           excepInfo, deadline);
+}
+
 HRESULT ScriptObject::Invoke(com::DISPID id, const com::IID&, com::LCID, std::uint16_t flags,
                              com::DispParams& params, com::Variant* result,
                              com::ExcepInfo* excepInfo, std::uint32_t*) {
@@ -95,18 +119,19 @@ HRESULT ScriptObject::Invoke(com::DISPID id, const com::IID&, com::LCID, std::ui
         return RPC_E_DISCONNECTED;
     std::u16string name;
     if (id != com::DISPID_VALUE) {
-        if (id < 1 || static_cast<std::size_t>(id) > names_.size())
+        auto known = nameOf(id);
+        if (!known)
             return com::DISP_E_MEMBERNOTFOUND;
-        name = names_[static_cast<std::size_t>(id) - 1];
+        name = std::move(*known);
     }
-    using Action = BridgeConnection::ScriptAction;
+    const auto deadline = defaultDeadline();
     if (flags & (com::DISPATCH_PROPERTYPUT | com::DISPATCH_PROPERTYPUTREF)) {
         if (name.empty())
             return com::DISP_E_MEMBERNOTFOUND;
         if (params.args.empty())
             return com::DISP_E_BADPARAMCOUNT;
         return c->scriptAction(id_, generation_, Action::Put, name, false, {params.args[0]},
-                               nullptr, excepInfo);
+                               nullptr, excepInfo, deadline);
     }
     if (!params.namedArgs.empty())
         return com::DISP_E_NONAMEDARGS;
@@ -115,9 +140,10 @@ HRESULT ScriptObject::Invoke(com::DISPID id, const com::IID&, com::LCID, std::ui
     if (flags & com::DISPATCH_METHOD)
         return c->scriptAction(id_, generation_, Action::Call, name,
                                (flags & com::DISPATCH_PROPERTYGET) != 0, std::move(args), result,
-                               excepInfo);
+                               excepInfo, deadline);
     if ((flags & com::DISPATCH_PROPERTYGET) && !name.empty())
-        return c->scriptAction(id_, generation_, Action::Get, name, false, {}, result, excepInfo);
+        return c->scriptAction(id_, generation_, Action::Get, name, false, {}, result, excepInfo,
+                               deadline);
     return com::DISP_E_MEMBERNOTFOUND;
 }
 

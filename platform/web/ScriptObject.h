@@ -9,21 +9,26 @@
 // script exception becomes DISP_E_EXCEPTION with its number and message. Once the
 // document is gone every call fails with RPC_E_DISCONNECTED.
 //
-// Used on the UI thread (hand it to other threads through the global interface table);
-// a last Release on another thread is carried over to the UI thread.
+// Any thread may call it. On the UI thread a call waits as long as script takes; on
+// another thread it waits BridgeConnection::workerCallTimeout (or the deadline given to
+// callUntil) and then fails with RPC_E_TIMEOUT, and it fails with RPC_E_CALL_CANCELED
+// when the UI thread cancels the calls of other threads. A last Release on another thread
+// is carried over to the UI thread.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/com/ComObject.h"
 #include "platform/com/Dispatch.h"
+#include "platform/web/BridgeConnection.h"
 
 namespace norv::web {
-
-class BridgeConnection;
 
 class ScriptObject final : public com::ComObject<ScriptObject, com::IDispatch> {
 public:
@@ -31,14 +36,25 @@ public:
     // own wrappers when they travel back to the page.
     static constexpr com::IID privateIid = com::guid("{3C1E4A57-8A0B-4C8E-9F0E-6B1D2F4A7C91}");
 
+    // `home`: the connection's own (UI) thread.
     ScriptObject(std::weak_ptr<BridgeConnection> connection, std::uint32_t id,
-                 std::uint32_t generation);
+                 std::uint32_t generation, std::thread::id home);
 
     std::uint32_t id() const { return id_; }
     std::uint32_t generation() const { return generation_; }
     const std::weak_ptr<BridgeConnection>& connection() const { return connection_; }
     // One more hand-out of this script object reached native code.
     void received() { ++received_; }
+    // For the connection's table: whether only one reference is left.
+    bool isLastReference() const { return refCount() == 1; }
+    // For the connection: gives back the reference the object was created with, once
+    // another one holds it.
+    void dropCreationReference() { ComObject::Release(); }
+
+    // Calls the object itself (a function) with `args` in their natural order (not COM's),
+    // waiting at most until `deadline`. Any thread.
+    com::HRESULT callUntil(BridgeConnection::Deadline deadline, std::vector<com::Variant> args,
+                           com::Variant* result, com::ExcepInfo* excepInfo = nullptr);
 
     ~ScriptObject() override;
 
@@ -55,11 +71,16 @@ protected:
     com::HRESULT queryExtraInterface(const com::IID& iid, void** out) override;
 
 private:
+    // The deadline of a call made now on this thread when none is named.
+    BridgeConnection::Deadline defaultDeadline() const;
+    std::optional<std::u16string> nameOf(com::DISPID id);
+
     std::weak_ptr<BridgeConnection> connection_;
     std::uint32_t id_;
     std::uint32_t generation_;
-    std::uint32_t received_ = 0;
+    std::atomic<std::uint32_t> received_{0};
     std::thread::id thread_;
+    std::mutex namesLock_;
     std::vector<std::u16string> names_; // DISPID n names names_[n - 1]
 };
 

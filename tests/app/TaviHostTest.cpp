@@ -168,6 +168,28 @@ TEST_F(TaviHostTest, ChangedUserAgentReachesTheRegisteredHandlers) {
     EXPECT_EQ(https->userAgent(), u"Product/1.0 (X11; Linux; Other 2) Engine/2.0");
 }
 
+TEST_F(TaviHostTest, UserAgentRequestsCouldNotCarryIsRefusedAndTheOldOneKept) {
+    ASSERT_EQ(host->put_userAgentProperties(com::Bstr(u"Norv 1.5.0.0")), com::S_OK);
+    ASSERT_EQ(host->protocolRegistrar().registerAll(), com::S_OK);
+    const int changes = platform.session.changes;
+    for (const std::u16string& bad :
+         {std::u16string(u"a\0b", 3), std::u16string(u"\U0001F600"), std::u16string(u"a\u2028b"),
+          std::u16string(u"x\xD800"), std::u16string(u"x)")}) {
+        EXPECT_EQ(host->put_userAgentProperties(com::Bstr(bad)), com::E_INVALIDARG);
+        com::Bstr value;
+        EXPECT_EQ(host->get_userAgentProperties(&value), com::S_OK);
+        EXPECT_EQ(value, com::Bstr(u" Norv 1.5.0.0"));
+    }
+    // Nothing reached the browser's session.
+    EXPECT_EQ(platform.session.changes, changes);
+    EXPECT_EQ(platform.session.registered.at("https")->userAgent(),
+              u"Product/1.0 (X11; Linux; Norv 1.5.0.0) Engine/2.0");
+    EXPECT_TRUE(platform.messages.empty());
+    // Non-ASCII text an octet can carry is accepted.
+    EXPECT_EQ(host->put_userAgentProperties(com::Bstr(u"caf\u00E9")), com::S_OK);
+    EXPECT_EQ(host->userAgentForRequest(), u"Product/1.0 (X11; Linux; caf\u00E9) Engine/2.0");
+}
+
 TEST_F(TaviHostTest, UnreadableDefaultUserAgentIsReportedAndFails) {
     platform.failUserAgent = true;
     EXPECT_EQ(host->put_userAgentProperties(com::Bstr(u"Norv 1.5.0.0")), com::E_FAIL);

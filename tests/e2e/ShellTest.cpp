@@ -431,5 +431,99 @@ TEST_F(ShellTest, ProgramWithoutStartupAddressShowsAMessageAndNoWindow) {
     EXPECT_EQ(display.mappedWindows().size(), 1u);
 }
 
+// Step 1 assigns a text with a character beyond ASCII; step 2 tries texts that requests
+// could not carry as they are, each of which must be refused with the old text kept.
+constexpr const char* kUserAgentRulePage = R"(<!DOCTYPE html><html><body><script>
+var step = Number(new URLSearchParams(location.search).get('step') || '1');
+function next(value) {
+  location.replace('/rule.html?step=' + (step + 1) + '&v=' +
+                   encodeURIComponent(JSON.stringify(value)) + '&ua=' +
+                   encodeURIComponent(navigator.userAgent));
+}
+try {
+  var host = window.tavi.host;
+  if (step == 1) {
+    host.userAgentProperties = 'caf\u00e9';
+    next(host.userAgentProperties);
+  } else if (step == 2) {
+    var numbers = [];
+    ['a\u0000b', '\u{1F600}', 'a\u2028b', 'x)', 'lone \uD800'].forEach(function (text) {
+      try { host.userAgentProperties = text; numbers.push('accepted'); }
+      catch (e) { numbers.push(e.number); }
+    });
+    next({numbers: numbers, kept: host.userAgentProperties});
+  } else {
+    fetch('/done?ua=' + encodeURIComponent(navigator.userAgent));
+  }
+} catch (e) {
+  location.replace('/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
+}
+</script></body></html>)";
+
+TEST_F(ShellTest, UserAgentTextsRequestsCannotCarryAreRefusedAndOthersAreEncodedOnce) {
+    server.serve("/rule.html", kUserAgentRulePage);
+    server.serve("/done", "done", "text/plain");
+    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
+        << "<!DOCTYPE html><script>location.replace('" << server.url("/rule.html")
+        << "');</script>";
+    Process shell = start(NORV_VIEW_RELATIVE);
+    auto load = [&](int step) {
+        return server.waitFor([step](const HttpRequest& r) {
+            return r.path == "/rule.html" && r.param("step").value_or("1") == std::to_string(step);
+        });
+    };
+    auto first = load(1);
+    ASSERT_TRUE(first) << shell.output();
+    const std::string composed = first->header("user-agent");
+    expectComposed(composed);
+    const std::string token = "; Norv 1.5.0.0";
+    std::string cafe = composed;
+    cafe.replace(cafe.find(token), token.size(), "; caf\xC3\xA9"); // U+00E9 in UTF-8, once
+
+    auto second = load(2);
+    ASSERT_TRUE(second) << shell.output();
+    EXPECT_EQ(second->header("user-agent"), cafe);
+    EXPECT_EQ(second->param("v"), "\" caf\xC3\xA9\"");
+
+    // Each text is refused with E_INVALIDARG; requests and navigator.userAgent keep the
+    // last accepted one.
+    auto third = load(3);
+    ASSERT_TRUE(third) << shell.output();
+    EXPECT_EQ(third->param("v"), "{\"numbers\":[-2147024809,-2147024809,-2147024809,-2147024809,"
+                                 "-2147024809],\"kept\":\" caf\xC3\xA9\"}");
+    EXPECT_EQ(third->param("ua"), cafe);
+    EXPECT_EQ(third->header("user-agent"), cafe);
+    auto done = server.waitForPath("/done");
+    ASSERT_TRUE(done) << shell.output();
+    EXPECT_EQ(done->param("ua"), cafe);
+    EXPECT_EQ(done->header("user-agent"), cafe);
+    EXPECT_EQ(server.count([](const HttpRequest& r) { return r.path == "/failed"; }), 0u);
+    shell.stop();
+}
+
+TEST_F(ShellTest, ASecondWindowOpenedAfterAVeryLongUserAgentLoads) {
+    // The new window's page connects while the bridge sends it a user agent larger than
+    // its socket holds.
+    std::ofstream(cwd.path() / "second.htm")
+        << "<!DOCTYPE html><script>tavi.host.userAgentProperties = '';"
+        << "new Image().src = '" << server.url("/second-loaded") << "';</script>";
+    server.serve("/second-loaded", "", "image/png");
+    server.serve("/long.html",
+                 "<!DOCTYPE html><script>tavi.host.userAgentProperties = 'x'.repeat(1 << 20);"
+                 "tavi.host.run('" +
+                     (cwd.path() / "second.htm").string() + "', 'Second');</script>");
+    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
+        << "<!DOCTYPE html><script>location.replace('" << server.url("/long.html")
+        << "');</script>";
+    Process shell = start(NORV_VIEW_RELATIVE);
+    auto loaded = server.waitForPath("/second-loaded");
+    ASSERT_TRUE(loaded) << shell.output();
+    // The second page itself gave the user agent back to WebKit's own.
+    std::string platformDefault = loaded->header("user-agent");
+    EXPECT_EQ(platformDefault.find("Norv"), std::string::npos) << platformDefault;
+    EXPECT_EQ(platformDefault.find("xxxx"), std::string::npos);
+    shell.stop();
+}
+
 } // namespace
 } // namespace norv::test

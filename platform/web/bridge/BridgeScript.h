@@ -3,12 +3,18 @@
 // script. It is called once with the extension's native entry point and three private
 // marker objects, keeps them in its closure (page script never sees them), and returns
 // the functions the extension uses:
-//   [make, classify, forget, setPath, get, put, call, has]
+//   [make, classify, forget, setPath, get, put, call, has, units, fromUnits, run]
 //
 // Native entry point: nat(op, handle, name, ...values)
 //   op 1 get, 2 put, 3 call (name "" calls DISPID 0), 4 has, 5 script error.
+//   The name is a string, or the Uint16Array of its code units when it is not well formed
+//   (a lone surrogate cannot be read through the engine's UTF-8 interface).
 //   It returns the value, or FAIL (whose n and d hold the HRESULT and text), or for a
 //   get METHOD (the member is a method) or UNKNOWN (no such member).
+//
+// units(s): undefined when s is well formed, else the Uint16Array of its code units;
+// fromUnits(a): the string of the code units in Uint16Array a; run(code): evaluates code
+// as global code (for code the engine's UTF-8 interface cannot carry).
 
 namespace norv::web::bridge {
 
@@ -23,6 +29,12 @@ const mapDelete = uncurry(Map.prototype.delete);
 const reflectGet = Reflect.get, reflectSet = Reflect.set, reflectHas = Reflect.has;
 const reflectApply = Reflect.apply;
 const ErrorCtor = Error, ProxyCtor = Proxy, MapCtor = Map, WeakMapCtor = WeakMap;
+const Uint16ArrayCtor = Uint16Array;
+const isWellFormed = uncurry(String.prototype.isWellFormed);
+const charCodeAt = uncurry(String.prototype.charCodeAt);
+const fromCharCode = String.fromCharCode;
+const subarray = uncurry(Object.getPrototypeOf(Uint16Array.prototype).subarray);
+const globalEval = eval;
 const ErrorEventCtor = ErrorEvent, later = setTimeout;
 const E_FAIL = -2147467259, E_INVALIDARG = -2147024809;
 const DISP_E_MEMBERNOTFOUND = -2147352573, DISP_E_TYPEMISMATCH = -2147352571;
@@ -54,8 +66,29 @@ function failWith(e) {
     FAIL.d = d;
     return FAIL;
 }
-function callMember(h, k, args) {
-    const v = nat(3, h, k, ...args);
+function units(s) {
+    if (isWellFormed(s))
+        return undefined;
+    const a = new Uint16ArrayCtor(s.length);
+    for (let i = 0; i < s.length; ++i)
+        a[i] = charCodeAt(s, i);
+    return a;
+}
+function fromUnits(a) {
+    let s = "";
+    for (let i = 0; i < a.length; i += 8192)
+        s += reflectApply(fromCharCode, undefined, subarray(a, i, i + 8192));
+    return s;
+}
+function run(code) {
+    try { return globalEval(code); } catch (e) { return failWith(e); }
+}
+function key(k) {
+    return isWellFormed(k) ? k : units(k);
+}
+// `p`, the proxy, is only kept alive: a method read from a proxy keeps it.
+function callMember(h, k, args, p) {
+    const v = nat(3, h, key(k), ...args);
     if (v === FAIL)
         throw thrown();
     return v;
@@ -69,9 +102,9 @@ function make(h) {
             const m = mapGet(methods, k);
             if (m !== undefined)
                 return m;
-            const v = nat(1, h, k);
+            const v = nat(1, h, key(k));
             if (v === METHOD) {
-                const f = function () { return callMember(h, k, arguments); };
+                const f = function () { return callMember(h, k, arguments, p); };
                 mapSet(methods, k, f);
                 return f;
             }
@@ -84,14 +117,14 @@ function make(h) {
         set(t, k, v, r) {
             if (typeof k !== "string")
                 return reflectSet(t, k, v, r);
-            if (nat(2, h, k, v) === FAIL)
+            if (nat(2, h, key(k), v) === FAIL)
                 throw thrown();
             return true;
         },
         has(t, k) {
             if (typeof k !== "string")
                 return reflectHas(t, k);
-            const v = nat(4, h, k);
+            const v = nat(4, h, key(k));
             if (v === FAIL)
                 throw thrown();
             return v === true || reflectHas(t, k);
@@ -211,7 +244,7 @@ globalThis.addEventListener("error", function (e) {
             nat(5, 0, "", url, message, line, 0, column);
     }, 0);
 });
-return [make, classify, forget, setPath, get, put, call, has];
+return [make, classify, forget, setPath, get, put, call, has, units, fromUnits, run];
 }))JS";
 
 } // namespace norv::web::bridge

@@ -1,11 +1,12 @@
 #include "platform/web/bridge/PageBridge.h"
 
 #include <gio/gunixfdlist.h>
-#include <glib-unix.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "platform/com/Bstr.h"
@@ -17,6 +18,7 @@ using rpc::Kind;
 using rpc::Op;
 using rpc::Tag;
 using rpc::Value;
+using Outcome = rpc::Endpoint::Outcome;
 
 namespace {
 
@@ -27,13 +29,10 @@ constexpr std::int32_t DISP_E_EXCEPTION = static_cast<std::int32_t>(0x80020009);
 constexpr std::int32_t RPC_E_DISCONNECTED = static_cast<std::int32_t>(0x80010108);
 constexpr char16_t disconnectedText[] = u"The object invoked has disconnected from its clients.";
 
-// How long a call polls for its reply before sleeping.
-constexpr int spinMicroseconds = 50;
-
 // Entry point operations of the bridge script.
 enum ScriptOp { OpGet = 1, OpPut = 2, OpCall = 3, OpHas = 4, OpScriptError = 5 };
 
-std::string stringOf(JSCValue* v) {
+std::string utf8Of(JSCValue* v) {
     GBytes* bytes = jsc_value_to_string_as_bytes(v);
     if (!bytes)
         return {};
@@ -44,16 +43,27 @@ std::string stringOf(JSCValue* v) {
     return s;
 }
 
-JSCValue* newString(JSCContext* ctx, const std::string& utf8) {
-    GBytes* bytes = g_bytes_new(utf8.data(), utf8.size());
-    JSCValue* v = jsc_value_new_string_from_bytes(ctx, bytes);
-    g_bytes_unref(bytes);
-    return v;
+bool hasLoneSurrogate(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                ++i;
+                continue;
+            }
+            return true;
+        }
+        if (c >= 0xDC00 && c <= 0xDFFF)
+            return true;
+    }
+    return false;
 }
 
-// The text of a string value in UTF-8, whichever form it came in.
-std::string utf8Of(const Value& v) {
-    return v.tag == Tag::String16 ? com::utf16ToUtf8(v.text16) : v.text8;
+// The code units of a Uint16Array.
+std::u16string unitsOfArray(JSCValue* array) {
+    gsize length = 0;
+    const auto* data = static_cast<const char16_t*>(jsc_value_typed_array_get_data(array, &length));
+    return data ? std::u16string(data, length) : std::u16string();
 }
 
 struct ClearedData {
@@ -71,22 +81,18 @@ PageBridge::~PageBridge() {
     g_signal_handlers_disconnect_by_data(page_, this);
     dropDocument();
     disconnect();
-    if (flush_)
-        g_source_remove(flush_);
-    if (drain_)
-        g_source_remove(drain_);
 }
 
 void PageBridge::windowObjectCleared(WebKitFrame* frame, WebKitScriptWorld* world) {
     if (!webkit_frame_is_main_frame(frame) || world != webkit_script_world_get_default())
         return;
     dropDocument();
-    if (!(channel_ && channel_->isOpen()) && !connect())
+    if (!connected() && !connect())
         return;
     if (!installScript(frame, world))
         return;
     const char* uri = webkit_frame_get_uri(frame);
-    call(Op::DocumentReady, {Value::fromString8(uri ? uri : "")});
+    call(Op::DocumentReady, {Value::fromString16(com::utf8ToUtf16(uri ? uri : ""))});
 }
 
 gboolean PageBridge::onSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse*,
@@ -104,17 +110,20 @@ gboolean PageBridge::onSendRequest(WebKitWebPage*, WebKitURIRequest* request, We
 
 bool PageBridge::connect() {
     disconnect();
-    broken_ = false;
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         return false;
     GUnixFDList* list = g_unix_fd_list_new();
     const bool appended = g_unix_fd_list_append(list, fds[1], nullptr) >= 0;
     close(fds[1]);
-    channel_ = std::make_unique<rpc::Channel>(fds[0]);
+    rpc::Endpoint::Options options;
+    options.releaseOp = static_cast<std::uint8_t>(Op::ReleaseNative);
+    options.acceptDescriptors = true;
+    rpc::Endpoint::Side& side = *this;
+    endpoint_ = std::make_shared<rpc::Endpoint>(fds[0], side, std::move(options));
     if (!appended) {
         g_object_unref(list);
-        channel_->close();
+        disconnect();
         return false;
     }
     // Without a reply callback WebKit keeps no copy of the descriptor here: when the UI
@@ -124,43 +133,41 @@ bool PageBridge::connect() {
     g_object_unref(list);
     webkit_web_page_send_message_to_view(page_, message, nullptr, nullptr, nullptr);
 
-    for (;;) {
-        rpc::Message hello;
-        auto status = channel_->next(hello);
-        if (status == rpc::FrameReader::Status::Message) {
-            if (hello.kind != Kind::Notice || hello.op != static_cast<std::uint8_t>(Op::Hello)) {
-                disconnect();
-                return false;
-            }
-            break;
-        }
-        if (status == rpc::FrameReader::Status::Malformed || !channel_->isOpen()) {
-            disconnect();
-            return false;
-        }
-        channel_->waitReadable(-1);
-        channel_->receiveAvailable();
-    }
-    // What came with the greeting (the user agent) is already read: no watch would see it.
-    handleBuffered();
-    if (broken_ || !channel_->isOpen()) {
+    auto greeting = endpoint_->receiveFirst(rpc::Endpoint::noDeadline);
+    const auto sharedSize = greeting ? rpc::helloSharedSize(greeting->message) : std::nullopt;
+    if (!sharedSize) {
+        if (greeting && greeting->fd >= 0)
+            close(greeting->fd);
         disconnect();
         return false;
     }
-    watch_ = g_unix_fd_add(channel_->fd(), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
-                           &PageBridge::onReadable, this);
-    return true;
+    if (*sharedSize > 0 && greeting->fd >= 0)
+        shared_ = rpc::SharedArea::adopt(greeting->fd, *sharedSize);
+    else if (greeting->fd >= 0)
+        close(greeting->fd);
+    source_ = std::make_unique<rpc::EndpointSource>(*endpoint_, nullptr, G_PRIORITY_DEFAULT);
+    // What came with the greeting (the user agent) is already read: serve it now.
+    endpoint_->serve();
+    return connected();
 }
 
 void PageBridge::disconnect() {
     // Without the UI nobody keeps the text current: WebKit's own header is right again.
     userAgent_.clear();
-    if (watch_) {
-        g_source_remove(watch_);
-        watch_ = 0;
+    source_.reset();
+    if (endpoint_) {
+        // A call of this endpoint may still be on the stack: it keeps the endpoint alive
+        // until it returns.
+        endpoint_->detach();
+        endpoint_.reset();
     }
-    if (channel_)
-        channel_->close();
+    unmapSharedView();
+    shared_.reset();
+}
+
+void PageBridge::ended() {
+    userAgent_.clear();
+    source_.reset();
 }
 
 void PageBridge::dropDocument() {
@@ -169,20 +176,12 @@ void PageBridge::dropDocument() {
     link_.reset();
     proxies_.clear();
     objects_.clear();
-    releases_.clear();
     cleared_.clear();
     dead_.clear();
-    make_.reset();
-    classify_.reset();
-    forget_.reset();
-    setPath_.reset();
-    get_.reset();
-    put_.reset();
-    call_.reset();
-    has_.reset();
-    fail_.reset();
-    method_.reset();
-    unknown_.reset();
+    unmapSharedView();
+    for (auto* slot : {&make_, &classify_, &forget_, &setPath_, &get_, &put_, &call_, &has_,
+                       &units_, &fromUnits_, &run_, &fail_, &method_, &unknown_})
+        slot->reset();
     context_.reset();
 }
 
@@ -216,8 +215,8 @@ bool PageBridge::installScript(WebKitFrame* frame, WebKitScriptWorld* world) {
         dropDocument();
         return false;
     }
-    GObjectRef<JSCValue>* slots[] = {&make_, &classify_, &forget_, &setPath_,
-                                     &get_,  &put_,      &call_,   &has_};
+    GObjectRef<JSCValue>* slots[] = {&make_, &classify_, &forget_, &setPath_,   &get_, &put_,
+                                     &call_, &has_,      &units_,  &fromUnits_, &run_};
     for (unsigned i = 0; i < std::size(slots); ++i)
         *slots[i] =
             GObjectRef<JSCValue>::adopt(jsc_value_object_get_property_at_index(helpers.get(), i));
@@ -227,113 +226,49 @@ bool PageBridge::installScript(WebKitFrame* frame, WebKitScriptWorld* world) {
 
 // ---- RPC -------------------------------------------------------------------------------
 
-void PageBridge::send(rpc::Message message) {
-    if (channel_ && channel_->isOpen() && !channel_->send(message))
-        disconnect();
-}
-
-std::optional<rpc::Message> PageBridge::call(Op op, std::vector<Value> values) {
-    if (!channel_ || !channel_->isOpen())
-        return std::nullopt;
-    flushReleases();
-    const std::uint32_t id = nextCallId_++;
-    pending_[id] = std::nullopt;
-    send({Kind::Request, id, static_cast<std::uint8_t>(op), std::move(values)});
-    for (;;) {
-        auto it = pending_.find(id);
-        if (it != pending_.end() && it->second) {
-            rpc::Message reply = std::move(*it->second);
-            pending_.erase(it);
-            if (channel_->hasBuffered())
-                scheduleDrain();
-            return reply;
-        }
-        // While waiting, serve only the socket: the UI's nested calls are handled here.
-        if (handleBuffered())
-            continue;
-        if (!channel_->isOpen() || broken_) {
-            pending_.erase(id);
-            return std::nullopt;
-        }
-        if (channel_->spinReceive(spinMicroseconds) != 0)
-            continue;
-        channel_->waitReadable(-1);
-        channel_->receiveAvailable();
-    }
-}
-
-bool PageBridge::handleBuffered() {
-    while (channel_ && !broken_) {
-        rpc::Message message;
-        auto status = channel_->next(message);
-        if (status == rpc::FrameReader::Status::NeedMore)
-            return false;
-        if (status == rpc::FrameReader::Status::Malformed) {
-            broken_ = true;
-            disconnect();
-            return false;
-        }
-        const bool isReply = message.kind == Kind::Reply;
-        handle(message);
-        // Its caller converts the reply's values before anything later on the wire (a
-        // release, say) is looked at.
-        if (isReply)
-            return true;
-    }
-    return false;
-}
-
-void PageBridge::scheduleDrain() {
-    if (!drain_)
-        drain_ = g_idle_add_full(G_PRIORITY_HIGH, &PageBridge::onDrain, this, nullptr);
-}
-
-gboolean PageBridge::onDrain(gpointer self) {
-    auto* bridge = static_cast<PageBridge*>(self);
-    bridge->drain_ = 0;
-    while (bridge->handleBuffered()) {
-    }
-    return G_SOURCE_REMOVE;
-}
-
-void PageBridge::handle(rpc::Message& message) {
-    switch (message.kind) {
-    case Kind::Reply: {
-        auto it = pending_.find(message.id);
-        if (it == pending_.end() || it->second) {
-            broken_ = true; // a reply nobody asked for: the peer is confused
-            disconnect();
+PageBridge::Answer PageBridge::call(Op op, std::vector<Value> values) {
+    Answer answer;
+    if (!connected())
+        return answer;
+    collectReleases();
+    auto endpoint = endpoint_;
+    // The reply's value is converted as it is read: a release the UI sends after it must
+    // not be looked at before the script objects the value names are found.
+    const rpc::Endpoint::Receiver receive = [this, &answer](rpc::Message& reply) {
+        if (reply.values.empty())
+            return;
+        answer.empty = false;
+        Value& v = reply.values[0];
+        if (v.tag == Tag::Error) {
+            answer.failed = true;
+            answer.error = std::move(v);
             return;
         }
-        it->second = std::move(message);
-        return;
-    }
-    case Kind::Request:
-        handleRequest(message);
-        return;
-    case Kind::Notice:
-        handleNotice(message);
-        return;
-    }
+        if (context_)
+            answer.value = GObjectRef<JSCValue>::adopt(fromWire(v));
+    };
+    answer.replied = endpoint->call(static_cast<std::uint8_t>(op), std::move(values),
+                                    rpc::Endpoint::noDeadline, receive) == Outcome::Replied;
+    return answer;
 }
 
-gboolean PageBridge::onReadable(gint, GIOCondition, gpointer self) {
-    auto* bridge = static_cast<PageBridge*>(self);
-    bridge->channel_->receiveAvailable();
-    while (bridge->handleBuffered()) {
-    }
-    if (bridge->broken_ || !bridge->channel_->isOpen()) {
-        bridge->watch_ = 0;
-        bridge->disconnect();
-        return G_SOURCE_REMOVE;
-    }
-    return G_SOURCE_CONTINUE;
+void PageBridge::dropReply(rpc::Message& reply) {
+    // Counts what it hands out; the collector lets it go.
+    if (!context_)
+        return;
+    for (const Value& v : reply.values)
+        g_object_unref(fromWire(v));
 }
 
-void PageBridge::handleNotice(const rpc::Message& message) {
+void PageBridge::serveNotice(rpc::Message& message) {
     if (message.op == static_cast<std::uint8_t>(Op::UserAgent)) {
-        // A text that is not a valid header value never reaches a request.
-        userAgent_ = rpc::userAgentText(message).value_or(std::string());
+        // A text that is not header text never reaches a request. WebKit reads the header
+        // it is handed one octet per character, so that is how it is written.
+        userAgent_.clear();
+        if (auto text = rpc::userAgentText(message)) {
+            for (char16_t c : *text)
+                userAgent_.push_back(static_cast<char>(c));
+        }
         return;
     }
     if (message.op != static_cast<std::uint8_t>(Op::ReleaseScript))
@@ -356,8 +291,7 @@ void PageBridge::handleNotice(const rpc::Message& message) {
     }
 }
 
-void PageBridge::handleRequest(rpc::Message& message) {
-    rpc::Message reply{Kind::Reply, message.id, message.op, {}};
+void PageBridge::serveRequest(rpc::Message& message, rpc::Message& reply) {
     auto& args = message.values;
     auto error = [&](std::int32_t hr, std::u16string text = {}) {
         reply.values = {Value::error(hr, std::move(text))};
@@ -366,7 +300,6 @@ void PageBridge::handleRequest(rpc::Message& message) {
     JSCContext* c = context_.get();
     if (!c) {
         error(RPC_E_DISCONNECTED, disconnectedText);
-        send(std::move(reply));
         return;
     }
     // The script object a request names, or null.
@@ -396,8 +329,22 @@ void PageBridge::handleRequest(rpc::Message& message) {
             error(E_INVALIDARG);
             break;
         }
-        const std::string code = utf8Of(args[0]);
-        JSCValue* r = jsc_context_evaluate(c, code.data(), static_cast<gssize>(code.size()));
+        const std::u16string& code = args[0].text16;
+        if (hasLoneSurrogate(code)) {
+            // The engine's UTF-8 interface cannot carry this code: evaluate it from script.
+            JSCValue* text = newString(code);
+            JSCValue* r = helperCall(run_.get(), {text});
+            g_object_unref(text);
+            Value failure;
+            if (takeScriptFailure(r, failure))
+                reply.values = {Value::error(DISP_E_EXCEPTION, std::move(failure.text16))};
+            else
+                reply.values = {toWire(r)};
+            g_object_unref(r);
+            break;
+        }
+        const std::string utf8 = com::utf16ToUtf8(code);
+        JSCValue* r = jsc_context_evaluate(c, utf8.data(), static_cast<gssize>(utf8.size()));
         if (jsc_context_get_exception(c))
             reply.values = {exceptionToError()};
         else
@@ -410,7 +357,7 @@ void PageBridge::handleRequest(rpc::Message& message) {
             error(E_INVALIDARG);
             break;
         }
-        JSCValue* path = newString(c, utf8Of(args[0]));
+        JSCValue* path = newString(args[0].text16);
         JSCValue* value = fromWire(args[1]);
         JSCValue* r = helperCall(setPath_.get(), {path, value});
         g_object_unref(path);
@@ -419,7 +366,7 @@ void PageBridge::handleRequest(rpc::Message& message) {
         g_object_unref(r);
         if (hr == DISP_E_EXCEPTION) {
             auto d = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(fail_.get(), "d"));
-            error(hr, com::utf8ToUtf16(stringOf(d.get())));
+            error(hr, unitsOf(d.get()));
         } else if (hr != 0) {
             error(hr);
         }
@@ -432,7 +379,7 @@ void PageBridge::handleRequest(rpc::Message& message) {
             error(obj ? E_INVALIDARG : RPC_E_DISCONNECTED, obj ? u"" : disconnectedText);
             break;
         }
-        JSCValue* name = newString(c, utf8Of(args[1]));
+        JSCValue* name = newString(args[1].text16);
         answer(op == Op::ScriptGet ? get_.get() : has_.get(), {obj, name});
         g_object_unref(name);
         break;
@@ -443,7 +390,7 @@ void PageBridge::handleRequest(rpc::Message& message) {
             error(obj ? E_INVALIDARG : RPC_E_DISCONNECTED, obj ? u"" : disconnectedText);
             break;
         }
-        JSCValue* name = newString(c, utf8Of(args[1]));
+        JSCValue* name = newString(args[1].text16);
         JSCValue* value = fromWire(args[2]);
         answer(put_.get(), {obj, name, value});
         g_object_unref(name);
@@ -456,7 +403,7 @@ void PageBridge::handleRequest(rpc::Message& message) {
             error(obj ? E_INVALIDARG : RPC_E_DISCONNECTED, obj ? u"" : disconnectedText);
             break;
         }
-        std::vector<JSCValue*> in{obj, newString(c, utf8Of(args[1])),
+        std::vector<JSCValue*> in{obj, newString(args[1].text16),
                                   jsc_value_new_boolean(c, args[2].boolean)};
         for (std::size_t i = 3; i < args.size(); ++i)
             in.push_back(fromWire(args[i]));
@@ -469,44 +416,28 @@ void PageBridge::handleRequest(rpc::Message& message) {
         error(E_NOTIMPL);
         break;
     }
-    send(std::move(reply));
+    collectReleases();
 }
 
-void PageBridge::flushReleases() {
+void PageBridge::collectReleases() {
     for (auto [handle, weak] : cleared_) {
         auto it = proxies_.find(handle);
         if (it != proxies_.end() && it->second.weak.get() == weak) {
-            releases_.emplace_back(handle, it->second.received);
+            if (endpoint_)
+                endpoint_->queueRelease(Value::nativeObject(handle), it->second.received);
             dead_.push_back(std::move(it->second.weak));
             proxies_.erase(it);
         }
     }
     cleared_.clear();
     dead_.clear();
-    if (releases_.empty() || !channel_ || !channel_->isOpen())
-        return;
-    std::vector<Value> values;
-    values.reserve(releases_.size() * 2);
-    for (auto [handle, count] : releases_) {
-        values.push_back(Value::nativeObject(handle));
-        values.push_back(Value::fromI4(static_cast<std::int32_t>(count)));
-    }
-    releases_.clear();
-    send({Kind::Notice, 0, static_cast<std::uint8_t>(Op::ReleaseNative), std::move(values)});
-}
-
-gboolean PageBridge::onFlush(gpointer self) {
-    auto* bridge = static_cast<PageBridge*>(self);
-    bridge->flush_ = 0;
-    bridge->flushReleases();
-    return G_SOURCE_REMOVE;
 }
 
 void PageBridge::proxyCleared(std::uint32_t handle, JSCWeakValue* weak) {
     // Called by the garbage collector: only note it; the tables change at a safe point.
     cleared_.emplace_back(handle, weak);
-    if (!flush_)
-        flush_ = g_idle_add(&PageBridge::onFlush, this);
+    if (endpoint_)
+        endpoint_->noteReleases();
 }
 
 // ---- Script side -----------------------------------------------------------------------
@@ -531,36 +462,39 @@ JSCValue* PageBridge::enter(GPtrArray* args) {
     std::vector<Value> values;
     switch (op) {
     case OpGet: {
-        auto reply =
-            call(Op::Get, {Value::nativeObject(handle), Value::fromString8(stringOf(arg(2)))});
-        if (reply && reply->values.empty())
+        Answer answer =
+            call(Op::Get, {Value::nativeObject(handle), Value::fromString16(nameOf(arg(2)))});
+        if (answer.replied && answer.empty)
             return static_cast<JSCValue*>(g_object_ref(method_.get()));
-        if (reply && reply->values[0].tag == Tag::Error &&
-            reply->values[0].i4 == DISP_E_UNKNOWNNAME)
+        if (answer.replied && answer.failed && answer.error.i4 == DISP_E_UNKNOWNNAME)
             return static_cast<JSCValue*>(g_object_ref(unknown_.get()));
-        return replyValue(reply);
+        return answerValue(answer);
     }
     case OpPut: {
-        values = {Value::nativeObject(handle), Value::fromString8(stringOf(arg(2))),
+        values = {Value::nativeObject(handle), Value::fromString16(nameOf(arg(2))),
                   args->len > 3 ? toWire(arg(3)) : Value::empty()};
-        auto reply = call(Op::Put, std::move(values));
-        if (reply && !reply->values.empty() && reply->values[0].tag == Tag::Error)
-            return failFromReply(reply->values[0]);
-        if (!reply)
+        Answer answer = call(Op::Put, std::move(values));
+        if (!answer.replied)
             return fail(RPC_E_DISCONNECTED, disconnectedText);
+        if (answer.failed)
+            return fail(answer.error.i4, answer.error.text16);
         return jsc_value_new_undefined(c);
     }
-    case OpCall:
-        values = {Value::nativeObject(handle), Value::fromString8(stringOf(arg(2)))};
+    case OpCall: {
+        values = {Value::nativeObject(handle), Value::fromString16(nameOf(arg(2)))};
         for (guint i = 3; i < args->len; ++i)
             values.push_back(toWire(arg(i)));
-        return replyValue(call(Op::Call, std::move(values)));
-    case OpHas:
-        return replyValue(
-            call(Op::Has, {Value::nativeObject(handle), Value::fromString8(stringOf(arg(2)))}));
+        Answer answer = call(Op::Call, std::move(values));
+        return answerValue(answer);
+    }
+    case OpHas: {
+        Answer answer =
+            call(Op::Has, {Value::nativeObject(handle), Value::fromString16(nameOf(arg(2)))});
+        return answerValue(answer);
+    }
     case OpScriptError:
         if (args->len >= 8) {
-            values = {Value::fromString8(stringOf(arg(3))), Value::fromString8(stringOf(arg(4))),
+            values = {Value::fromString16(unitsOf(arg(3))), Value::fromString16(unitsOf(arg(4))),
                       Value::fromI4(jsc_value_to_int32(arg(5))),
                       Value::fromI4(jsc_value_to_int32(arg(6))),
                       Value::fromI4(jsc_value_to_int32(arg(7)))};
@@ -572,18 +506,15 @@ JSCValue* PageBridge::enter(GPtrArray* args) {
     }
 }
 
-JSCValue* PageBridge::replyValue(const std::optional<rpc::Message>& reply) {
-    if (!reply)
+JSCValue* PageBridge::answerValue(Answer& answer) {
+    if (!answer.replied)
         return fail(RPC_E_DISCONNECTED, disconnectedText);
-    if (reply->values.empty())
-        return jsc_value_new_undefined(context_.get());
-    if (reply->values[0].tag == Tag::Error)
-        return failFromReply(reply->values[0]);
-    return fromWire(reply->values[0]);
-}
-
-JSCValue* PageBridge::failFromReply(const Value& error) {
-    return fail(error.i4, error.text16);
+    if (answer.failed)
+        return fail(answer.error.i4, answer.error.text16);
+    if (answer.value)
+        return static_cast<JSCValue*>(g_object_ref(answer.value.get()));
+    JSCContext* c = context_.get();
+    return jsc_value_new_undefined(c ? c : jsc_context_get_current());
 }
 
 JSCValue* PageBridge::fail(std::int32_t hr, const std::u16string& description) {
@@ -591,12 +522,50 @@ JSCValue* PageBridge::fail(std::int32_t hr, const std::u16string& description) {
     if (!c)
         return jsc_value_new_undefined(jsc_context_get_current());
     JSCValue* n = jsc_value_new_number(c, hr);
-    JSCValue* d = newString(c, com::utf16ToUtf8(description));
+    JSCValue* d = newString(description);
     jsc_value_object_set_property(fail_.get(), "n", n);
     jsc_value_object_set_property(fail_.get(), "d", d);
     g_object_unref(n);
     g_object_unref(d);
     return static_cast<JSCValue*>(g_object_ref(fail_.get()));
+}
+
+std::u16string PageBridge::unitsOf(JSCValue* string) {
+    if (!jsc_value_is_string(string))
+        return com::utf8ToUtf16(utf8Of(string));
+    if (units_) {
+        JSCValue* r = helperCall(units_.get(), {string});
+        const bool array = jsc_value_is_typed_array(r);
+        std::u16string units = array ? unitsOfArray(r) : std::u16string();
+        g_object_unref(r);
+        if (array)
+            return units;
+    }
+    return com::utf8ToUtf16(utf8Of(string)); // well formed: the UTF-8 form is exact
+}
+
+std::u16string PageBridge::nameOf(JSCValue* name) {
+    if (jsc_value_is_typed_array(name))
+        return unitsOfArray(name);
+    return com::utf8ToUtf16(utf8Of(name));
+}
+
+JSCValue* PageBridge::newString(const std::u16string& text) {
+    JSCContext* c = context_.get();
+    if (hasLoneSurrogate(text) && fromUnits_) {
+        JSCValue* array = jsc_value_new_typed_array(c, JSC_TYPED_ARRAY_UINT16, text.size());
+        gsize length = 0;
+        if (auto* data = static_cast<char16_t*>(jsc_value_typed_array_get_data(array, &length)))
+            std::memcpy(data, text.data(), std::min<std::size_t>(length, text.size()) * 2);
+        JSCValue* s = helperCall(fromUnits_.get(), {array});
+        g_object_unref(array);
+        return s;
+    }
+    const std::string utf8 = com::utf16ToUtf8(text);
+    GBytes* bytes = g_bytes_new(utf8.data(), utf8.size());
+    JSCValue* v = jsc_value_new_string_from_bytes(c, bytes);
+    g_bytes_unref(bytes);
+    return v;
 }
 
 Value PageBridge::toWire(JSCValue* v) {
@@ -615,7 +584,7 @@ Value PageBridge::toWire(JSCValue* v) {
         return Value::fromR8(d);
     }
     if (jsc_value_is_string(v))
-        return Value::fromString8(stringOf(v));
+        return Value::fromString16(unitsOf(v));
     if (jsc_value_is_object(v) && classify_) {
         JSCValue* r = helperCall(classify_.get(), {v});
         const double x = jsc_value_is_number(r) ? jsc_value_to_double(r) : 0;
@@ -646,9 +615,7 @@ JSCValue* PageBridge::fromWire(const Value& v) {
     case Tag::R8:
         return jsc_value_new_number(c, v.r8);
     case Tag::String16:
-        return newString(c, com::utf16ToUtf8(v.text16));
-    case Tag::String8:
-        return newString(c, v.text8);
+        return newString(v.text16);
     case Tag::NativeObject:
         return proxyFor(v.handle);
     case Tag::ScriptObject: {
@@ -657,11 +624,56 @@ JSCValue* PageBridge::fromWire(const Value& v) {
             return static_cast<JSCValue*>(g_object_ref(it->second.value.get()));
         return jsc_value_new_undefined(c);
     }
+    case Tag::SharedBytes:
+        if (JSCValue* view = sharedView(v.handle, v.size))
+            return view;
+        return jsc_value_new_undefined(c);
     case Tag::Empty:
     case Tag::Error:
         break;
     }
     return jsc_value_new_undefined(c);
+}
+
+JSCValue* PageBridge::sharedView(std::uint32_t offset, std::uint32_t size) {
+    JSCContext* c = context_.get();
+    if (!c || !shared_ || (shared_->range(offset, size).empty() && size > 0))
+        return nullptr;
+    if (!sharedBuffer_) {
+        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const std::size_t length = shared_->size();
+        auto array = GObjectRef<JSCValue>::adopt(
+            jsc_value_new_typed_array(c, JSC_TYPED_ARRAY_UINT8, length + 2 * page));
+        gsize have = 0;
+        auto* data =
+            array ? static_cast<std::uint8_t*>(jsc_value_typed_array_get_data(array.get(), &have))
+                  : nullptr;
+        if (!data || have < length + 2 * page)
+            return nullptr;
+        const std::size_t skip =
+            (page - reinterpret_cast<std::uintptr_t>(data) % page) % page; // to a page start
+        void* at = mmap(data + skip, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                        shared_->fd(), 0);
+        if (at == MAP_FAILED)
+            return nullptr;
+        sharedBuffer_ = GObjectRef<JSCValue>::adopt(jsc_value_typed_array_get_buffer(array.get()));
+        sharedPages_ = data + skip;
+        sharedBufferOffset_ = skip + jsc_value_typed_array_get_offset(array.get());
+        sharedLength_ = length;
+    }
+    return jsc_value_new_typed_array_with_buffer(sharedBuffer_.get(), JSC_TYPED_ARRAY_UINT8,
+                                                 sharedBufferOffset_ + offset, size);
+}
+
+void PageBridge::unmapSharedView() {
+    if (sharedPages_) {
+        // Plain memory again, for the engine to free as its own; views script kept read
+        // zeros from now on.
+        mmap(sharedPages_, sharedLength_, PROT_READ | PROT_WRITE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        sharedPages_ = nullptr;
+    }
+    sharedBuffer_.reset();
 }
 
 JSCValue* PageBridge::proxyFor(std::uint32_t handle) {
@@ -707,7 +719,7 @@ bool PageBridge::takeScriptFailure(JSCValue* result, Value& error) {
         return false;
     auto n = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(fail_.get(), "n"));
     auto d = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(fail_.get(), "d"));
-    error = Value::error(jsc_value_to_int32(n.get()), com::utf8ToUtf16(stringOf(d.get())));
+    error = Value::error(jsc_value_to_int32(n.get()), unitsOf(d.get()));
     return true;
 }
 

@@ -1,12 +1,19 @@
 #pragma once
 // Channel: one end of the script bridge's socket, carrying framed messages.
 //
-// The socket is non-blocking. Sending writes the whole frame; while the socket is full
-// it keeps reading what the peer sends into the input buffer, so two sides sending
-// large messages at the same time cannot block each other. Plain POSIX: both the UI
-// process and the web-process extension use it.
+// The socket is non-blocking and nothing here ever waits. Sending appends the frame to an
+// output queue and writes what the socket takes; the rest is written by later flushes, in
+// order. Receiving reads what has arrived into the frame reader. So two sides sending
+// large messages at the same time cannot block each other, and nothing read is ever left
+// behind by a write: input is only read by receive(), whose caller takes every frame.
+//
+// The input half (receive, next, takeReceivedFd) and the output half (enqueue, flush) touch
+// separate state: one thread may use each half at a time. Plain POSIX: both the UI process
+// and the web-process extension use it.
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "platform/web/rpc/Message.h"
@@ -15,44 +22,57 @@ namespace norv::web::rpc {
 
 class Channel {
 public:
-    // Takes ownership of `fd` (a connected stream socket).
-    explicit Channel(int fd);
+    // Takes ownership of `fd` (a connected stream socket). Descriptors the peer passes are
+    // kept for takeReceivedFd() when `acceptDescriptors`, closed at once otherwise.
+    explicit Channel(int fd, bool acceptDescriptors = false);
     ~Channel();
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
     int fd() const { return fd_; }
-    bool isOpen() const { return fd_ >= 0; }
+    // False once the peer is gone or the socket failed.
+    bool isOpen() const { return !failed_.load(std::memory_order_relaxed); }
 
-    // Sends one message. False when the peer is gone (the channel is closed then).
-    bool send(const Message& message);
+    // Output half.
+    // Appends the frame of `message` to the output. `passFd` (not taken; duplicated) travels
+    // with the frame's first byte.
+    void enqueue(const Message& message, int passFd = -1);
+    bool hasOutput() const { return outDone_ < out_.size(); }
+    // Writes as much of the output as the socket takes now. False when the peer is gone.
+    bool flush();
 
-    // Reads whatever has arrived, without blocking. False when the peer closed the
-    // socket or it failed (the channel is closed then; messages already read can still
-    // be taken with next()).
-    bool receiveAvailable();
-
+    // Input half.
+    // Reads whatever has arrived, without blocking: the number of bytes read (0: none had
+    // arrived), or -1 when the peer closed the socket or it failed; what was read before
+    // stays buffered for next() either way.
+    long receive();
     // The next complete message read so far. Malformed means the peer cannot be trusted
-    // any more; the caller closes the channel.
+    // any more.
     FrameReader::Status next(Message& out) { return reader_.next(out); }
-    // Bytes read but not yet taken as messages.
-    bool hasBuffered() const { return reader_.buffered() > 0; }
+    bool hasInput() const { return reader_.buffered() > 0; }
+    // The oldest descriptor the peer passed, now the caller's; -1 when none.
+    int takeReceivedFd();
 
-    // Polls without sleeping for up to `microseconds` for data: 1 when some was read, 0
-    // when none came, -1 when the peer is gone. A reply usually comes within
-    // microseconds; spinning that long saves two scheduler round trips per call.
-    int spinReceive(int microseconds);
-
-    // Waits until data arrives or the peer hangs up; timeoutMs < 0 waits for ever.
-    // False on time-out.
-    bool waitReadable(int timeoutMs) const;
-
-    void close();
+    // Ends both directions (the peer sees the end; pollers of the socket wake). The
+    // descriptor itself is closed on destruction, so no other thread can find its number
+    // reused meanwhile.
+    void shutdown();
 
 private:
-    int fd_ = -1;
+    void fail();
+
+    const int fd_;
+    const bool acceptDescriptors_;
+    std::atomic<bool> failed_{false};
     FrameReader reader_;
+    std::deque<int> received_;
     std::vector<std::uint8_t> out_;
+    std::size_t outDone_ = 0;
+    struct Passed {
+        std::size_t at; // position in out_ of the byte the descriptor travels with
+        int fd;         // owned
+    };
+    std::deque<Passed> passing_;
 };
 
 } // namespace norv::web::rpc

@@ -44,10 +44,6 @@ void putValue(std::vector<std::uint8_t>& out, const Value& v) {
     case Tag::String16:
         putText16(out, v.text16);
         break;
-    case Tag::String8:
-        putU32(out, static_cast<std::uint32_t>(v.text8.size()));
-        out.insert(out.end(), v.text8.begin(), v.text8.end());
-        break;
     case Tag::NativeObject:
     case Tag::ScriptObject:
         putU32(out, v.handle);
@@ -55,6 +51,10 @@ void putValue(std::vector<std::uint8_t>& out, const Value& v) {
     case Tag::Error:
         putU32(out, static_cast<std::uint32_t>(v.i4));
         putText16(out, v.text16);
+        break;
+    case Tag::SharedBytes:
+        putU32(out, v.handle);
+        putU32(out, v.size);
         break;
     }
 }
@@ -100,14 +100,6 @@ public:
         }
         return true;
     }
-    bool text8(std::string& out) {
-        std::uint32_t n = 0;
-        if (!u32(n) || left() < n)
-            return false;
-        out.assign(reinterpret_cast<const char*>(data_.data() + pos_), n);
-        pos_ += n;
-        return true;
-    }
 
 private:
     std::span<const std::uint8_t> data_;
@@ -116,7 +108,7 @@ private:
 
 bool readValue(Reader& in, Value& v) {
     std::uint8_t tag = 0;
-    if (!in.u8(tag) || tag > lastTag)
+    if (!in.u8(tag) || tag > lastTag || tag == 6)
         return false;
     v = Value();
     v.tag = static_cast<Tag>(tag);
@@ -146,8 +138,6 @@ bool readValue(Reader& in, Value& v) {
     }
     case Tag::String16:
         return in.text16(v.text16);
-    case Tag::String8:
-        return in.text8(v.text8);
     case Tag::NativeObject:
     case Tag::ScriptObject:
         return in.u32(v.handle);
@@ -156,6 +146,8 @@ bool readValue(Reader& in, Value& v) {
             return false;
         v.i4 = static_cast<std::int32_t>(u);
         return in.text16(v.text16);
+    case Tag::SharedBytes:
+        return in.u32(v.handle) && in.u32(v.size);
     }
     return false;
 }
@@ -203,28 +195,41 @@ bool decodeBody(std::span<const std::uint8_t> body, Message& out) {
     return in.left() == 0;
 }
 
-bool isHeaderValue(std::string_view text) {
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && byte != '\t') || byte == 0x7F)
+bool isHeaderText(std::u16string_view text) {
+    for (char16_t c : text) {
+        if ((c < 0x20 && c != '\t') || c == 0x7F || c > 0xFF)
             return false;
     }
     return true;
 }
 
-Message userAgentNotice(std::string text) {
+Message userAgentNotice(std::u16string text) {
     return {Kind::Notice,
             0,
             static_cast<std::uint8_t>(Op::UserAgent),
-            {Value::fromString8(std::move(text))}};
+            {Value::fromString16(std::move(text))}};
 }
 
-std::optional<std::string> userAgentText(const Message& message) {
+std::optional<std::u16string> userAgentText(const Message& message) {
     if (message.kind != Kind::Notice || message.op != static_cast<std::uint8_t>(Op::UserAgent) ||
-        message.values.size() != 1 || message.values[0].tag != Tag::String8 ||
-        !isHeaderValue(message.values[0].text8))
+        message.values.size() != 1 || message.values[0].tag != Tag::String16 ||
+        !isHeaderText(message.values[0].text16))
         return std::nullopt;
-    return message.values[0].text8;
+    return message.values[0].text16;
+}
+
+Message helloNotice(std::uint32_t sharedSize) {
+    return {Kind::Notice,
+            0,
+            static_cast<std::uint8_t>(Op::Hello),
+            {Value::fromI4(static_cast<std::int32_t>(sharedSize))}};
+}
+
+std::optional<std::uint32_t> helloSharedSize(const Message& message) {
+    if (message.kind != Kind::Notice || message.op != static_cast<std::uint8_t>(Op::Hello) ||
+        message.values.size() != 1 || message.values[0].tag != Tag::I4 || message.values[0].i4 < 0)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(message.values[0].i4);
 }
 
 void FrameReader::append(std::span<const std::uint8_t> bytes) {

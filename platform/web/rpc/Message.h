@@ -6,8 +6,8 @@
 //   u32 value count, then the values.
 // A value is a u8 tag followed by its payload: nothing (empty, null), u8 0/1 (bool),
 // i32 (I4), the 64 bits of a double (R8), u32 count + that many UTF-16 code units
-// (String16) or bytes (String8), u32 handle (objects), i32 HRESULT + u32 count + UTF-16
-// code units (error). Every number is little-endian.
+// (String16), u32 handle (objects), i32 HRESULT + u32 count + UTF-16 code units (error),
+// u32 offset + u32 size (shared bytes). Every number is little-endian.
 //
 // The decoder takes bytes from an untrusted peer: it checks every length against what is
 // left, accepts only known kinds and tags and canonical booleans, refuses trailing bytes,
@@ -28,7 +28,7 @@ namespace norv::web::rpc {
 // The user message in which the web process hands its end of the socket to the view
 // (parameters: the protocol version as a uint32).
 constexpr const char* connectMessageName = "norv-bridge.connect";
-constexpr std::uint32_t protocolVersion = 2;
+constexpr std::uint32_t protocolVersion = 3;
 
 enum class Kind : std::uint8_t { Request = 1, Reply = 2, Notice = 3 };
 
@@ -36,7 +36,8 @@ enum class Kind : std::uint8_t { Request = 1, Reply = 2, Notice = 3 };
 // repeats the operation of its request.
 enum class Op : std::uint8_t {
     // web -> UI
-    Hello = 1,         // notice: the UI accepted the connection (UI -> web)
+    Hello = 1,         // notice (shared memory size): the UI accepted the connection (UI ->
+                       // web); with a size above 0 the memory's descriptor travels with it
     DocumentReady = 2, // request (url): a new top document's window object is ready
     Get = 3,           // request (handle, name): reply the value, or no value for a method
     Put = 4,           // request (handle, name, value)
@@ -52,8 +53,8 @@ enum class Op : std::uint8_t {
     ScriptCall = 24,    // request (handle, name or empty to call the object, args...)
     ScriptHas = 25,     // request (handle, name): reply bool
     ReleaseScript = 26, // notice (handle, count, handle, count, ...)
-    UserAgent = 27,     // notice (UTF-8 text): the User-Agent header of the page's http and
-                        // https requests from now on; the empty text leaves WebKit's own
+    UserAgent = 27,     // notice (text): the User-Agent header of the page's http and https
+                        // requests from now on; the empty text leaves WebKit's own
 };
 
 struct Message {
@@ -81,15 +82,21 @@ std::vector<std::uint8_t> encodeFrame(const Message& message);
 // then unspecified.
 bool decodeBody(std::span<const std::uint8_t> body, Message& out);
 
-// Whether `text` may be the value of an HTTP header field: no control character but the
-// tab, so in particular no line break or NUL that would end the field early.
-bool isHeaderValue(std::string_view text);
+// Whether `text` can be written as the value of an HTTP header field with each character
+// one octet: no control character but the tab (so no line break or NUL that would end the
+// field early) and nothing above U+00FF.
+bool isHeaderText(std::u16string_view text);
 
 // The UserAgent notice for `text`.
-Message userAgentNotice(std::string text);
-// The text of a well-formed UserAgent notice: exactly one String8 value that is a header
-// value (possibly empty). nullopt for anything else.
-std::optional<std::string> userAgentText(const Message& message);
+Message userAgentNotice(std::u16string text);
+// The text of a well-formed UserAgent notice: exactly one String16 value that is header
+// text (possibly empty). nullopt for anything else.
+std::optional<std::u16string> userAgentText(const Message& message);
+
+// The Hello notice, offering `sharedSize` bytes of shared memory (0: none).
+Message helloNotice(std::uint32_t sharedSize);
+// The shared memory size of a well-formed Hello notice; nullopt for anything else.
+std::optional<std::uint32_t> helloSharedSize(const Message& message);
 
 // Cuts a byte stream into frames.
 class FrameReader {

@@ -8,27 +8,28 @@
 namespace norv::web::rpc {
 
 enum class Tag : std::uint8_t {
-    Empty = 0,        // undefined / VT_EMPTY
-    Null = 1,         // null / VT_NULL
-    Bool = 2,         // boolean
-    I4 = 3,           // 32-bit integer
-    R8 = 4,           // double
-    String16 = 5,     // UTF-16 text (from the UI process)
-    String8 = 6,      // UTF-8 text (from the web process; the user agent from the UI too)
+    Empty = 0,    // undefined / VT_EMPTY
+    Null = 1,     // null / VT_NULL
+    Bool = 2,     // boolean
+    I4 = 3,       // 32-bit integer
+    R8 = 4,       // double
+    String16 = 5, // text as UTF-16 code units, exactly as script holds it (lone surrogates too)
+    // 6 was UTF-8 text, which cannot carry every script string; it is refused now.
     NativeObject = 7, // handle of a native object, issued by the UI process
     ScriptObject = 8, // handle of a script object, issued by the web process
     Error = 9,        // a failure: HRESULT and description (UTF-16)
+    SharedBytes = 10, // a block of the connection's shared memory: offset and size
 };
-constexpr std::uint8_t lastTag = static_cast<std::uint8_t>(Tag::Error);
+constexpr std::uint8_t lastTag = static_cast<std::uint8_t>(Tag::SharedBytes);
 
 struct Value {
     Tag tag = Tag::Empty;
     bool boolean = false;
     std::int32_t i4 = 0;      // I4; the HRESULT of Error
     double r8 = 0;            // R8
-    std::uint32_t handle = 0; // NativeObject, ScriptObject
+    std::uint32_t handle = 0; // NativeObject, ScriptObject; the offset of SharedBytes
+    std::uint32_t size = 0;   // SharedBytes
     std::u16string text16;    // String16; the description of Error
-    std::string text8;        // String8
 
     static Value empty() { return {}; }
     static Value null() { return withTag(Tag::Null); }
@@ -52,11 +53,6 @@ struct Value {
         r.text16 = std::move(v);
         return r;
     }
-    static Value fromString8(std::string v) {
-        Value r = withTag(Tag::String8);
-        r.text8 = std::move(v);
-        return r;
-    }
     static Value nativeObject(std::uint32_t handle) {
         Value r = withTag(Tag::NativeObject);
         r.handle = handle;
@@ -73,8 +69,14 @@ struct Value {
         r.text16 = std::move(description);
         return r;
     }
+    static Value sharedBytes(std::uint32_t offset, std::uint32_t size) {
+        Value r = withTag(Tag::SharedBytes);
+        r.handle = offset;
+        r.size = size;
+        return r;
+    }
 
-    bool isString() const { return tag == Tag::String16 || tag == Tag::String8; }
+    bool isString() const { return tag == Tag::String16; }
 
     friend bool operator==(const Value&, const Value&) = default;
 

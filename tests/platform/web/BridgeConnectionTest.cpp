@@ -3,18 +3,22 @@
 // without harm, and the native objects it held released.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "platform/web/BridgeConnection.h"
+#include "platform/web/ScriptObject.h"
 #include "tests/platform/web/TestObject.h"
 
 using namespace norv::com;
 using namespace norv::web;
 using namespace norv::web::rpc;
+using norv::test::callDefault;
 using norv::test::TestObject;
 
 namespace {
@@ -30,31 +34,47 @@ struct Host final : BridgeConnection::Host {
 
 // The fake page: blocking reads and writes on its end.
 struct FakePage {
-    explicit FakePage(int fd) : channel(fd) {}
+    explicit FakePage(int fd) : channel(fd, true) {}
+    ~FakePage() {
+        if (shared >= 0)
+            ::close(shared);
+    }
+    bool wait(short events) {
+        pollfd p{channel.fd(), events, 0};
+        return poll(&p, 1, 10000) > 0;
+    }
     Message read() {
         Message m;
         for (;;) {
             auto status = channel.next(m);
-            if (status == FrameReader::Status::Message)
+            if (status == FrameReader::Status::Message) {
+                if (int fd = channel.takeReceivedFd(); fd >= 0)
+                    shared = fd;
                 return m;
-            if (status == FrameReader::Status::Malformed || !channel.waitReadable(10000) ||
-                !channel.receiveAvailable()) {
+            }
+            if (status == FrameReader::Status::Malformed || !wait(POLLIN) ||
+                channel.receive() < 0) {
                 ADD_FAILURE() << "the page's socket failed";
                 return {};
             }
         }
     }
+    void send(const Message& m) {
+        channel.enqueue(m);
+        while (channel.flush() && channel.hasOutput() && wait(POLLOUT)) {
+        }
+    }
     Message request(std::uint32_t id, Op op, std::vector<Value> values) {
-        channel.send({Kind::Request, id, static_cast<std::uint8_t>(op), std::move(values)});
+        send({Kind::Request, id, static_cast<std::uint8_t>(op), std::move(values)});
         return read();
     }
     bool sawEnd() {
-        Message m;
-        while (channel.waitReadable(10000) && channel.receiveAvailable()) {
+        while (wait(POLLIN) && channel.receive() >= 0) {
         }
         return !channel.isOpen();
     }
     Channel channel;
+    int shared = -1; // the memory the greeting offered
 };
 
 bool pumpUntil(const std::function<bool()>& cond) {
@@ -122,27 +142,28 @@ TEST(BridgeConnectionTest, ServesThePageAndRefusesWhatIsMalformed) {
         EXPECT_EQ(hello.op, static_cast<std::uint8_t>(Op::Hello));
 
         // The document is set up through a nested call while the page waits.
-        p.channel.send({Kind::Request,
-                        1,
-                        static_cast<std::uint8_t>(Op::DocumentReady),
-                        {Value::fromString8("http://x/")}});
+        p.send({Kind::Request,
+                1,
+                static_cast<std::uint8_t>(Op::DocumentReady),
+                {Value::fromString16(u"http://x/")}});
         Message setPath = p.read();
         EXPECT_EQ(setPath.op, static_cast<std::uint8_t>(Op::SetPath));
         ASSERT_EQ(setPath.values.size(), 2u);
         EXPECT_EQ(setPath.values[0].text16, u"window.tavi.host");
         ASSERT_EQ(setPath.values[1].tag, Tag::NativeObject);
         const std::uint32_t h = setPath.values[1].handle;
-        p.channel.send({Kind::Reply, setPath.id, setPath.op, {}});
+        p.send({Kind::Reply, setPath.id, setPath.op, {}});
         Message ready = p.read();
         EXPECT_EQ(ready.kind, Kind::Reply);
         EXPECT_EQ(ready.id, 1u);
 
-        Message got = p.request(2, Op::Get, {Value::nativeObject(h), Value::fromString8("value")});
+        Message got =
+            p.request(2, Op::Get, {Value::nativeObject(h), Value::fromString16(u"value")});
         ASSERT_EQ(got.values.size(), 1u);
         EXPECT_EQ(got.values[0], Value::fromI4(41));
         // A handle never issued, arguments of the wrong kinds, an unknown operation.
         EXPECT_EQ(
-            errorOf(p.request(3, Op::Get, {Value::nativeObject(h + 1), Value::fromString8("v")})),
+            errorOf(p.request(3, Op::Get, {Value::nativeObject(h + 1), Value::fromString16(u"v")})),
             RPC_E_DISCONNECTED);
         EXPECT_EQ(errorOf(p.request(4, Op::Get, {Value::fromI4(1), Value::fromI4(2)})),
                   E_INVALIDARG);
@@ -151,14 +172,15 @@ TEST(BridgeConnectionTest, ServesThePageAndRefusesWhatIsMalformed) {
         EXPECT_EQ(errorOf(p.request(7, Op::ScriptError, {Value::fromI4(1)})), E_INVALIDARG);
         EXPECT_EQ(errorOf(p.request(8, static_cast<Op>(99), {})), E_NOTIMPL);
         // Releasing more than was handed out is harmless; the object goes.
-        p.channel.send({Kind::Notice,
-                        0,
-                        static_cast<std::uint8_t>(Op::ReleaseNative),
-                        {Value::nativeObject(h), Value::fromI4(5), Value::fromI4(3)}});
-        EXPECT_EQ(errorOf(p.request(9, Op::Call, {Value::nativeObject(h), Value::fromString8("")})),
-                  RPC_E_DISCONNECTED);
+        p.send({Kind::Notice,
+                0,
+                static_cast<std::uint8_t>(Op::ReleaseNative),
+                {Value::nativeObject(h), Value::fromI4(5), Value::fromI4(3)}});
+        EXPECT_EQ(
+            errorOf(p.request(9, Op::Call, {Value::nativeObject(h), Value::fromString16(u"")})),
+            RPC_E_DISCONNECTED);
         // A reply nobody waits for ends the connection.
-        p.channel.send({Kind::Reply, 77, 0, {}});
+        p.send({Kind::Reply, 77, 0, {}});
         EXPECT_TRUE(p.sawEnd());
         done = true;
     });
@@ -183,12 +205,12 @@ TEST(BridgeConnectionTest, GarbageClosesTheConnectionAndReleasesEverything) {
     std::thread page([&] {
         FakePage p(fds[1]);
         p.read(); // hello
-        p.channel.send({Kind::Request,
-                        1,
-                        static_cast<std::uint8_t>(Op::DocumentReady),
-                        {Value::fromString8("http://x/")}});
+        p.send({Kind::Request,
+                1,
+                static_cast<std::uint8_t>(Op::DocumentReady),
+                {Value::fromString16(u"http://x/")}});
         Message setPath = p.read();
-        p.channel.send({Kind::Reply, setPath.id, setPath.op, {}});
+        p.send({Kind::Reply, setPath.id, setPath.op, {}});
         p.read(); // ready
         const std::uint8_t garbage[] = {3, 0, 0, 0, 1, 2, 3};
         ::send(fds[1], garbage, sizeof garbage, MSG_NOSIGNAL);
@@ -212,17 +234,20 @@ TEST(BridgeConnectionTest, TellsThePageItsUserAgentButNeverAnUnsafeOne) {
     // A line break would let the text end the header and start another: the page is
     // told to use WebKit's own header instead.
     EXPECT_EQ(connection->sendUserAgent("Agent/2\r\nX-Smuggled: 1"), E_INVALIDARG);
-    EXPECT_EQ(connection->sendUserAgent("Agent/3"), S_OK);
+    EXPECT_EQ(connection->sendUserAgent("Agent/3 (caf\xC3\xA9)"), S_OK);
+    // A character no single octet can carry cannot be written as it is.
+    EXPECT_EQ(connection->sendUserAgent("Agent/4 (\xF0\x9F\x98\x80)"), E_INVALIDARG);
     HRESULT elsewhere = S_OK;
     std::thread([&] { elsewhere = connection->sendUserAgent("Agent/4"); }).join();
     EXPECT_EQ(elsewhere, RPC_E_WRONG_THREAD);
     connection->close();
     EXPECT_EQ(connection->sendUserAgent("Agent/5"), S_OK); // nobody to tell
 
-    // Everything was written before each call returned.
+    // Each was queued, in order, before each call returned.
     FakePage p(fds[1]);
     EXPECT_EQ(p.read().op, static_cast<std::uint8_t>(Op::Hello));
-    for (const char* expected : {"Agent/1 (X11; Norv 1.5.0.0)", "", "Agent/3"}) {
+    for (const char16_t* expected :
+         {u"Agent/1 (X11; Norv 1.5.0.0)", u"", u"Agent/3 (caf\u00E9)", u""}) {
         Message notice = p.read();
         EXPECT_EQ(userAgentText(notice), expected);
     }
@@ -252,26 +277,26 @@ TEST(BridgeConnectionTest, AnObjectReleasedWhileItLooksUpANameIsNotTouchedAfterw
     std::thread page([&] {
         FakePage p(fds[1]);
         p.read(); // hello
-        p.channel.send({Kind::Request,
-                        1,
-                        static_cast<std::uint8_t>(Op::DocumentReady),
-                        {Value::fromString8("http://x/")}});
+        p.send({Kind::Request,
+                1,
+                static_cast<std::uint8_t>(Op::DocumentReady),
+                {Value::fromString16(u"http://x/")}});
         Message setPath = p.read();
         ASSERT_EQ(setPath.values.size(), 2u);
         const std::uint32_t h = setPath.values[1].handle;
-        p.channel.send({Kind::Reply, setPath.id, setPath.op, {}});
+        p.send({Kind::Reply, setPath.id, setPath.op, {}});
         p.read(); // ready
-        p.channel.send({Kind::Request,
-                        2,
-                        static_cast<std::uint8_t>(Op::Get),
-                        {Value::nativeObject(h), Value::fromString8("value")}});
+        p.send({Kind::Request,
+                2,
+                static_cast<std::uint8_t>(Op::Get),
+                {Value::nativeObject(h), Value::fromString16(u"value")}});
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!lookingUp && std::chrono::steady_clock::now() < end)
             std::this_thread::yield();
-        p.channel.send({Kind::Notice,
-                        0,
-                        static_cast<std::uint8_t>(Op::ReleaseNative),
-                        {Value::nativeObject(h), Value::fromI4(1)}});
+        p.send({Kind::Notice,
+                0,
+                static_cast<std::uint8_t>(Op::ReleaseNative),
+                {Value::nativeObject(h), Value::fromI4(1)}});
         Message got = p.read();
         EXPECT_EQ(got.id, 2u);
         ASSERT_EQ(got.values.size(), 1u);
@@ -281,6 +306,79 @@ TEST(BridgeConnectionTest, AnObjectReleasedWhileItLooksUpANameIsNotTouchedAfterw
     EXPECT_TRUE(pumpUntil([&] { return done; }));
     page.join();
     EXPECT_EQ(connection->liveNativeObjects(), 0u);
+    connection->close();
+    host.onReady = nullptr;
+}
+
+TEST(BridgeConnectionTest, ANewDocumentEndsTheCallsOtherThreadsMakeIntoTheOldOne) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    Host host;
+    auto connection = std::make_shared<BridgeConnection>(fds[0], &host);
+    auto keeper = makeObject<TestObject>();
+    std::vector<Variant> kept;
+    keeper->method(u"keep", [&](std::vector<Variant>& a, Variant*) {
+        kept.push_back(a.at(0));
+        return S_OK;
+    });
+    host.onReady = [&] {
+        EXPECT_EQ(connection->setPath(u"window.k", Variant::fromDispatch(keeper.get())), S_OK);
+    };
+    connection->start();
+    std::atomic<bool> asked{false};
+    std::atomic<bool> done{false};
+    std::thread page([&] {
+        FakePage p(fds[1]);
+        p.read(); // hello
+        p.send({Kind::Request,
+                1,
+                static_cast<std::uint8_t>(Op::DocumentReady),
+                {Value::fromString16(u"http://x/")}});
+        Message setPath = p.read();
+        const std::uint32_t h = setPath.values.at(1).handle;
+        p.send({Kind::Reply, setPath.id, setPath.op, {}});
+        p.read(); // ready
+        // The page hands native code a script function.
+        Message got = p.request(
+            2, Op::Call,
+            {Value::nativeObject(h), Value::fromString16(u"keep"), Value::scriptObject(9)});
+        EXPECT_EQ(got.id, 2u);
+        // A worker calls it; the page does not answer but goes on to a new document.
+        Message call = p.read();
+        EXPECT_EQ(call.op, static_cast<std::uint8_t>(Op::ScriptCall));
+        asked = true;
+        p.send({Kind::Request,
+                3,
+                static_cast<std::uint8_t>(Op::DocumentReady),
+                {Value::fromString16(u"http://x/next")}});
+        Message setAgain = p.read();
+        p.send({Kind::Reply, setAgain.id, setAgain.op, {}});
+        p.read(); // ready
+        // The old document's answer comes late, and is dropped without harm: the
+        // connection still serves the page.
+        p.send({Kind::Reply, call.id, call.op, {Value::fromI4(1)}});
+        EXPECT_EQ(p.request(4, Op::Has,
+                            {Value::nativeObject(setAgain.values.at(1).handle),
+                             Value::fromString16(u"keep")})
+                      .values.at(0),
+                  Value::fromBool(true));
+        done = true;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return kept.size() == 1; }));
+    ComPtr<IDispatch> fn(kept[0].dispatch());
+    HRESULT hr = S_OK;
+    std::thread worker([&] {
+        Variant r;
+        hr = callDefault(fn.get(), {}, &r);
+    });
+    // The UI thread serves the new document meanwhile; the worker's call ends with it.
+    EXPECT_TRUE(pumpUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(hr, RPC_E_DISCONNECTED);
+    page.join();
+    kept.clear();
+    fn.reset();
     connection->close();
     host.onReady = nullptr;
 }

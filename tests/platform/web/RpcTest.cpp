@@ -1,11 +1,16 @@
 // The bridge's socket protocol: values and frames survive the round trip, the decoder
 // refuses every kind of damaged input, and the channel carries large messages both ways
-// at once without blocking.
+// at once without blocking, and descriptors with them.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <functional>
 #include <thread>
 
 #include "platform/web/rpc/Channel.h"
@@ -28,10 +33,11 @@ Message sample() {
                 Value::fromR8(-0.5),
                 Value::fromR8(INFINITY),
                 Value::fromString16(std::u16string(u"a\0b\xD83D\xDE00", 5)),
-                Value::fromString8(std::string("x\0y", 3)),
+                Value::fromString16(u"lone \xD800 and \xDC00"),
                 Value::nativeObject(7),
                 Value::scriptObject(0xFFFFFFFF),
-                Value::error(-2147352567, u"boom")};
+                Value::error(-2147352567, u"boom"),
+                Value::sharedBytes(64, 4096)};
     return m;
 }
 
@@ -87,7 +93,10 @@ TEST(RpcCodecTest, RefusesDamagedBodies) {
 
     const auto boolean = bodyOf(Message{Kind::Reply, 1, 2, {Value::fromBool(true)}});
     EXPECT_FALSE(decodeBody(with(boolean, 11, 2), out));  // not a canonical bool
-    EXPECT_FALSE(decodeBody(with(boolean, 10, 10), out)); // unknown tag
+    EXPECT_FALSE(decodeBody(with(boolean, 10, 11), out)); // unknown tag
+    // The retired UTF-8 text: a peer sending it is out of step.
+    const std::uint8_t text8[] = {2, 1, 0, 0, 0, 2, 1, 0, 0, 0, 6, 1, 0, 0, 0, 'x'};
+    EXPECT_FALSE(decodeBody(text8, out));
 
     // A string whose length runs past the end.
     auto text = bodyOf(Message{Kind::Reply, 1, 2, {Value::fromString16(u"ab")}});
@@ -131,21 +140,23 @@ TEST(RpcCodecTest, FrameReaderCutsStreamsAndStopsAtBadFrames) {
 
 TEST(RpcUserAgentTest, NoticeCarriesOnlyTextsThatCannotEndTheHeaderEarly) {
     Message out;
-    ASSERT_TRUE(decodeBody(bodyOf(userAgentNotice("Mozilla/5.0 (X11; Norv 1.5.0.0)")), out));
-    EXPECT_EQ(userAgentText(out), "Mozilla/5.0 (X11; Norv 1.5.0.0)");
-    EXPECT_EQ(userAgentText(userAgentNotice("")), "");
+    ASSERT_TRUE(decodeBody(bodyOf(userAgentNotice(u"Mozilla/5.0 (X11; Norv 1.5.0.0)")), out));
+    EXPECT_EQ(userAgentText(out), u"Mozilla/5.0 (X11; Norv 1.5.0.0)");
+    EXPECT_EQ(userAgentText(userAgentNotice(u"")), u"");
 
-    // Tabs and bytes above ASCII are field content; other control characters are not.
-    EXPECT_TRUE(isHeaderValue("a\tb \xC3\xA9 ~"));
-    for (const std::string& bad : std::vector<std::string>{
-             "Agent\r\nX-Other: 1", "a\nb", "a\rb", "a\x7F", "\x1F", std::string("a\0b", 3)}) {
-        EXPECT_FALSE(isHeaderValue(bad)) << bad;
-        EXPECT_EQ(userAgentText(userAgentNotice(bad)), std::nullopt) << bad;
+    // Tabs and characters up to U+00FF are field content (one octet each); control
+    // characters, and characters no single octet can carry, are not.
+    EXPECT_TRUE(isHeaderText(u"a\tb caf\u00E9 ~ \u00FF"));
+    for (const std::u16string& bad : std::vector<std::u16string>{
+             u"Agent\r\nX-Other: 1", u"a\nb", u"a\rb", u"a\x7F", u"\x1F",
+             std::u16string(u"a\0b", 3), u"\u0100", u"a\u2028b", u"\xD83D\xDE00", u"\xD800"}) {
+        EXPECT_FALSE(isHeaderText(bad));
+        EXPECT_EQ(userAgentText(userAgentNotice(bad)), std::nullopt);
     }
 
-    // Only the exact form counts: a notice of that operation with one UTF-8 text.
+    // Only the exact form counts: a notice of that operation with one text.
     auto changed = [](auto change) {
-        Message m = userAgentNotice("Agent/1");
+        Message m = userAgentNotice(u"Agent/1");
         change(m);
         return userAgentText(m);
     };
@@ -153,49 +164,108 @@ TEST(RpcUserAgentTest, NoticeCarriesOnlyTextsThatCannotEndTheHeaderEarly) {
     EXPECT_EQ(changed([](Message& m) { m.op = static_cast<std::uint8_t>(Op::ReleaseScript); }),
               std::nullopt);
     EXPECT_EQ(changed([](Message& m) { m.values.clear(); }), std::nullopt);
-    EXPECT_EQ(changed([](Message& m) { m.values.push_back(Value::fromString8("x")); }),
+    EXPECT_EQ(changed([](Message& m) { m.values.push_back(Value::fromString16(u"x")); }),
               std::nullopt);
-    EXPECT_EQ(changed([](Message& m) { m.values[0] = Value::fromString16(u"Agent/1"); }),
-              std::nullopt);
+    EXPECT_EQ(changed([](Message& m) { m.values[0] = Value::fromI4(1); }), std::nullopt);
 }
 
-TEST(RpcChannelTest, LargeMessagesCrossingDoNotBlock) {
+namespace {
+
+// Moves both channels' traffic until `done` or a deadline; false on the deadline.
+bool pump(Channel& a, Channel& b, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        pollfd fds[2] = {{a.fd(), POLLIN, 0}, {b.fd(), POLLIN, 0}};
+        for (int i = 0; i < 2; ++i) {
+            if ((i == 0 ? a : b).hasOutput())
+                fds[i].events |= POLLOUT;
+        }
+        if (poll(fds, 2, 1000) < 0)
+            return false;
+        for (int i = 0; i < 2; ++i) {
+            Channel& c = i == 0 ? a : b;
+            if (fds[i].revents & POLLOUT)
+                c.flush();
+            if (fds[i].revents & (POLLIN | POLLHUP))
+                c.receive();
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(RpcChannelTest, LargeMessagesCrossingArriveWholeAndInOrder) {
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     Channel a(fds[0]);
     Channel b(fds[1]);
-    // Each message is far larger than the socket buffers: both sides send at once.
-    Message big{Kind::Request, 1, 3, {Value::fromString8(std::string(4 * 1024 * 1024, 'x'))}};
-    auto drain = [](Channel& c, Message& out) {
-        for (;;) {
-            auto status = c.next(out);
-            if (status != FrameReader::Status::NeedMore)
-                return status;
-            if (!c.waitReadable(10000) || !c.receiveAvailable())
-                return c.next(out);
-        }
+    // Each message is far larger than the socket buffers; both sides send at once, and
+    // sending never waits for the other side to read.
+    const std::u16string text(2 * 1024 * 1024, u'x');
+    for (Channel* c : {&a, &b}) {
+        c->enqueue({Kind::Request, 1, 3, {Value::fromString16(text)}});
+        c->enqueue({Kind::Notice, 0, 8, {Value::fromI4(2)}});
+        EXPECT_TRUE(c->flush());
+        EXPECT_TRUE(c->hasOutput()); // the rest waits for room
+    }
+    std::vector<Message> gotA, gotB;
+    auto take = [](Channel& c, std::vector<Message>& got) {
+        Message m;
+        while (c.next(m) == FrameReader::Status::Message)
+            got.push_back(m);
+        return got.size() == 2;
     };
-    // Each side sends, then reads what the other sent.
-    bool otherSent = false;
-    Message otherReceived;
-    FrameReader::Status otherStatus = FrameReader::Status::NeedMore;
-    std::thread other([&] {
-        otherSent = b.send(big);
-        otherStatus = drain(b, otherReceived);
-    });
-    Message received;
-    ASSERT_TRUE(a.send(big));
-    ASSERT_EQ(drain(a, received), FrameReader::Status::Message);
-    other.join();
-    EXPECT_TRUE(otherSent);
-    EXPECT_EQ(received.values[0].text8.size(), big.values[0].text8.size());
-    ASSERT_EQ(otherStatus, FrameReader::Status::Message);
-    EXPECT_EQ(otherReceived.values[0].text8, big.values[0].text8);
+    ASSERT_TRUE(pump(a, b, [&] { return take(a, gotA) & take(b, gotB); }));
+    for (auto* got : {&gotA, &gotB}) {
+        EXPECT_EQ((*got)[0].values[0].text16, text);
+        EXPECT_EQ((*got)[1].op, 8);
+    }
 
-    // The peer going away is seen by both operations.
-    b.close();
-    a.waitReadable(10000);
-    EXPECT_FALSE(a.receiveAvailable());
+    // The peer going away is seen by both halves.
+    b.shutdown();
+    pollfd p{a.fd(), POLLIN, 0};
+    poll(&p, 1, 10000);
+    EXPECT_LT(a.receive(), 0);
     EXPECT_FALSE(a.isOpen());
-    EXPECT_FALSE(a.send(big));
+    a.enqueue({Kind::Notice, 0, 8, {}});
+    EXPECT_FALSE(a.flush());
+}
+
+TEST(RpcChannelTest, DescriptorsTravelWithTheirMessageOnlyToAnEndThatTakesThem) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    Channel ui(fds[0]);
+    Channel page(fds[1], true);
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    ui.enqueue({Kind::Notice, 0, 1, {Value::fromI4(7)}}, pipe[1]);
+    ::close(pipe[1]); // the channel keeps its own copy until it is written
+    ASSERT_TRUE(pump(ui, page, [&] { return page.hasInput(); }));
+    Message hello;
+    ASSERT_EQ(page.next(hello), FrameReader::Status::Message);
+    const int passed = page.takeReceivedFd();
+    ASSERT_GE(passed, 0);
+    EXPECT_EQ(page.takeReceivedFd(), -1);
+    // It is the same pipe.
+    ASSERT_EQ(::write(passed, "k", 1), 1);
+    char c = 0;
+    ASSERT_EQ(::read(pipe[0], &c, 1), 1);
+    EXPECT_EQ(c, 'k');
+    ::close(passed);
+
+    // The UI end never keeps what the page passes.
+    int other[2];
+    ASSERT_EQ(::pipe(other), 0);
+    page.enqueue({Kind::Notice, 0, 8, {}}, other[0]);
+    ::close(other[0]);
+    ASSERT_TRUE(pump(ui, page, [&] { return ui.hasInput(); }));
+    EXPECT_EQ(ui.takeReceivedFd(), -1);
+    // Its copy is closed: the pipe's read end is gone everywhere.
+    ::signal(SIGPIPE, SIG_IGN);
+    EXPECT_EQ(::write(other[1], "k", 1), -1);
+    ::close(other[1]);
+    ::close(pipe[0]);
 }

@@ -4,13 +4,18 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "host/ExtInitScript.h"
 #include "platform/com/ErrorInfo.h"
 #include "platform/web/ScriptBridge.h"
+#include "platform/web/ScriptObject.h"
+#include "platform/web/rpc/SharedArea.h"
 #include "tests/platform/web/TestObject.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/XSession.h"
@@ -19,6 +24,7 @@ using namespace norv::com;
 using namespace norv::test;
 using norv::web::ScriptBridge;
 using norv::web::ScriptError;
+using norv::web::ScriptObject;
 
 namespace {
 
@@ -131,6 +137,17 @@ protected:
             o->property(u"value");
             *r = Variant::fromDispatch(o.get());
             return S_OK;
+        });
+        // viaWorker(fn, x): fn(x), called from another thread while this one waits for it
+        // without serving anything.
+        h.method(u"viaWorker", [](std::vector<Variant>& a, Variant* r) {
+            if (a.size() != 2 || a[0].vt() != VT_DISPATCH)
+                return E_INVALIDARG;
+            ComPtr<IDispatch> fn(a[0].dispatch());
+            const Variant arg = a[1];
+            HRESULT hr = E_FAIL;
+            std::thread([&] { hr = callDefault(fn.get(), {arg}, r); }).join();
+            return hr;
         });
         // callBack(fn, x): calls the script function before returning, and adds one.
         h.method(u"callBack", [](std::vector<Variant>& a, Variant* r) {
@@ -507,6 +524,241 @@ TEST_F(ScriptBridgeTest, ViewsWithoutBridgeLoadNormally) {
         return title && std::string(title) == "tavi:undefined";
     }));
     gtk_widget_destroy(window);
+}
+
+// The script function kept at `index` as the bridge's own wrapper, to call it with a
+// deadline.
+ComPtr<ScriptObject> wrapperOf(const Variant& v) {
+    ComPtr<ScriptObject> wrapper;
+    if (v.vt() == VT_DISPATCH && v.dispatch())
+        v.dispatch()->QueryInterface(ScriptObject::privateIid, wrapper.putVoid());
+    return wrapper;
+}
+
+TEST_F(ScriptBridgeTest, APageConnectingWhileItsLongUserAgentIsSentLoads) {
+    // The greeting and a user agent larger than the socket holds go out while the page
+    // already asks for its document to be set up: its request must not be left behind.
+    const std::string agent = "Long/1 (" + std::string(768 * 1024, 'x') + ")";
+    ASSERT_EQ(ScriptBridge::setRequestUserAgent(view_, agent), S_OK);
+    server_.serve("/probe", "ok", "text/plain");
+    ASSERT_TRUE(loadPage("<script>fetch('/probe?n=long');</script>"));
+    EXPECT_EQ(evalText(u"tavi.host.add(1, 2)"), "3");
+    auto request = server_.waitFor(
+        [](const HttpRequest& r) { return r.path == "/probe" && r.param("n") == "long"; });
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->header("user-agent"), agent);
+
+    // A second view, in a web process of its own, with the same text.
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    auto* second = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context_));
+    gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(second));
+    gtk_widget_show_all(window);
+    ASSERT_EQ(ScriptBridge::setRequestUserAgent(second, agent), S_OK);
+    {
+        ScriptBridge bridge(second);
+        bridge.setInitScript(u"window.tavi = {};");
+        bridge.bindScriptValue(u"window.tavi.host", ComPtr<IDispatch>(host_.get()));
+        webkit_web_view_load_uri(second, server_.url("/page").c_str());
+        ASSERT_TRUE(pumpUntil([&] { return bridge.hasScriptWindow(); }));
+        Variant r;
+        EXPECT_EQ(bridge.runScript(u"tavi.host.add(2, 2)", &r), S_OK);
+        EXPECT_EQ(utf8(r), "4");
+    }
+    gtk_widget_destroy(window);
+}
+
+TEST_F(ScriptBridgeTest, StringsArriveExactlyAsSentLoneSurrogatesIncluded) {
+    ASSERT_TRUE(loadPage("<p>texts</p>"));
+    // Script to native and back.
+    EXPECT_EQ(
+        evalText(u"var odd = ['ab\\uD800cd', 'x\\uDC00\\uD800y', '\\uDFFF', 'a\\u0000\\uD83D'];"
+                 u"odd.map(function(s) { var r = tavi.host.echo(s); return r === s ? "
+                 u"r.length : 'changed:' + r.length; }).join()"),
+        "5,4,1,3");
+    eval(u"tavi.host.keep('a\\uD800b')");
+    ASSERT_EQ(kept_.size(), 1u);
+    EXPECT_EQ(kept_[0].bstr().str(), std::u16string(u"a\xD800"
+                                                    u"b"));
+    // Native to script.
+    host_->value(u"value") = Variant::fromBstr(Bstr(std::u16string(u"q\xDFFF"
+                                                                   u"q")));
+    EXPECT_EQ(evalText(u"tavi.host.value.length + ':' + tavi.host.value.charCodeAt(1)"), "3:57343");
+    // Code with a lone surrogate of its own in a literal.
+    EXPECT_EQ(evalText(std::u16string(u"('\xD800' + '!')") + u".charCodeAt(0)"), "55296");
+
+    // A name that is not the native one does not resolve to it.
+    EXPECT_EQ(evalText(u"[typeof tavi.host['value\\uD800'], 'value\\uD800' in tavi.host, "
+                       u"'value' in tavi.host].join()"),
+              "undefined,false,true");
+    EXPECT_EQ(evalText(u"try { tavi.host['value\\uD800'] = 1; 'set' } catch (e) { e.number }"),
+              "-2147352570");
+
+    // Names and texts of script objects seen natively.
+    eval(u"var cfg = {'k\\uD800': 5, k: 6}; tavi.host.keep(cfg); tavi.host.keep(function() { "
+         u"throw new Error('bad \\uDC00 news'); })");
+    ASSERT_EQ(kept_.size(), 3u);
+    Variant r;
+    std::vector<Variant> none;
+    ASSERT_EQ(invokeByName(kept_[1].dispatch(), std::u16string(u"k\xD800"), DISPATCH_PROPERTYGET,
+                           none, &r),
+              S_OK);
+    EXPECT_EQ(utf8(r), "5");
+    ExcepInfo excep;
+    EXPECT_EQ(callDefault(kept_[2].dispatch(), {}, &r, &excep), DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.description.str(), std::u16string(u"bad \xDC00 news"));
+    // A native failure's text reaches script as it was.
+    EXPECT_EQ(evalText(u"try { tavi.host.fail(-2147024809, 'no \\uD800 way'); } catch (e) { "
+                       u"e.description === 'no \\uD800 way' }"),
+              "true");
+}
+
+TEST_F(ScriptBridgeTest, OtherThreadsCallScriptWhileTheUiThreadIsBlocked) {
+    ASSERT_TRUE(loadPage("<p>threads</p>"));
+    eval(u"tavi.host.keep(function(x) { return x * 2; })");
+    ASSERT_EQ(kept_.size(), 1u);
+    IDispatch* twice = kept_[0].dispatch();
+
+    // The UI thread waits for the worker without serving anything: the worker still gets
+    // its reply, from the idle page.
+    Variant r;
+    HRESULT hr = E_FAIL;
+    std::thread([&] { hr = callDefault(twice, {Variant::fromI4(21)}, &r); }).join();
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(utf8(r), "42");
+
+    // The page waits for a native call of its own whose answer needs such a worker call:
+    // the page serves the worker meanwhile.
+    EXPECT_EQ(evalText(u"tavi.host.viaWorker(function(x) { return x + '!'; }, 'hi')"), "hi!");
+
+    // Many threads at once, each with its own answer.
+    std::vector<std::future<std::string>> results;
+    for (int i = 0; i < 8; ++i) {
+        results.push_back(std::async(std::launch::async, [twice, i] {
+            Variant out;
+            for (int k = 0; k < 20; ++k) {
+                if (failed(callDefault(twice, {Variant::fromI4(i * 100 + k)}, &out)) ||
+                    utf8(out) != std::to_string(2 * (i * 100 + k)))
+                    return std::string("wrong at ") + std::to_string(k);
+            }
+            return std::string("ok");
+        }));
+    }
+    for (auto& f : results)
+        EXPECT_EQ(f.get(), "ok");
+}
+
+TEST_F(ScriptBridgeTest, AWorkerCallThatNeedsTheBlockedUiThreadEndsWithoutDeadlock) {
+    server_.serve("/mark", "ok", "text/plain");
+    ASSERT_TRUE(loadPage("<p>deadlock</p>"));
+    // The script function needs the UI thread (a native call), which waits for the worker.
+    eval(u"tavi.host.keep(function(n) { fetch('/mark?n=' + n); return tavi.host.add(n, 1); })");
+    ASSERT_EQ(kept_.size(), 1u);
+    auto fn = wrapperOf(kept_[0]);
+    ASSERT_TRUE(fn);
+
+    // Its deadline passes: the call is skipped.
+    Variant r;
+    HRESULT hr = S_OK;
+    std::thread([&] {
+        hr = fn->callUntil(std::chrono::steady_clock::now() + 300ms, {Variant::fromI4(1)}, &r);
+    }).join();
+    EXPECT_EQ(hr, norv::web::RPC_E_TIMEOUT);
+
+    // Or the UI thread releases it at once, as before a pipeline state change.
+    std::thread worker([&] {
+        hr = fn->callUntil(std::chrono::steady_clock::now() + 60s, {Variant::fromI4(2)}, &r);
+    });
+    ASSERT_TRUE(server_.waitFor([](const HttpRequest& q) { return q.param("n") == "2"; }));
+    {
+        auto hold = bridge_->holdWorkerCalls();
+        ASSERT_TRUE(hold);
+        worker.join();
+        EXPECT_EQ(hr, norv::web::RPC_E_CALL_CANCELED);
+        // While held, new calls from other threads fail at once.
+        std::thread([&] { hr = callDefault(fn.get(), {Variant::fromI4(3)}, &r); }).join();
+        EXPECT_EQ(hr, norv::web::RPC_E_CALL_CANCELED);
+    }
+    // The page's own calls, left waiting meanwhile, are served now; the bridge goes on.
+    EXPECT_EQ(evalText(u"tavi.host.add(20, 3)"), "23");
+    // With the UI thread serving, the same call succeeds.
+    std::atomic<bool> done = false;
+    std::thread again([&] {
+        hr = fn->callUntil(std::chrono::steady_clock::now() + 60s, {Variant::fromI4(4)}, &r);
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return done.load(); }));
+    again.join();
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(utf8(r), "5");
+}
+
+TEST_F(ScriptBridgeTest, AWebProcessThatDiesEndsTheCallsWaitingForIt) {
+    server_.serve("/mark", "ok", "text/plain");
+    ASSERT_TRUE(loadPage("<p>dying</p>"));
+    eval(u"tavi.host.keep(function() { fetch('/mark?n=spin'); for (;;) {} })");
+    auto fn = wrapperOf(kept_.at(0));
+    ASSERT_TRUE(fn);
+    HRESULT hr = S_OK;
+    std::thread worker([&] {
+        Variant r;
+        hr = fn->callUntil(std::chrono::steady_clock::now() + 60s, {}, &r);
+    });
+    ASSERT_TRUE(server_.waitFor([](const HttpRequest& q) { return q.param("n") == "spin"; }));
+    webkit_web_view_terminate_web_process(view_);
+    worker.join();
+    EXPECT_EQ(hr, norv::web::RPC_E_DISCONNECTED);
+    EXPECT_TRUE(pumpUntil([&] { return !bridge_->hasScriptWindow(); }));
+}
+
+TEST_F(ScriptBridgeTest, SharedBytesAreAUint8ArrayOverTheSameMemory) {
+    ASSERT_TRUE(loadPage("<p>shared</p>"));
+    auto area = bridge_->sharedMemory();
+    ASSERT_TRUE(area);
+    auto block = area->reserve(16);
+    ASSERT_TRUE(block);
+    for (int i = 0; i < 16; ++i)
+        block->bytes()[i] = static_cast<std::uint8_t>(i);
+    eval(u"tavi.host.keep(function(bytes) { if (!bytes) return 'none'; var sum = 0; for (var i = "
+         u"0; i < bytes.length; i++) "
+         u"{ sum += bytes[i]; bytes[i] = 255 - bytes[i]; } window.view = bytes; return "
+         u"(bytes instanceof Uint8Array) + ':' + bytes.length + ':' + sum; })");
+    ASSERT_EQ(kept_.size(), 1u);
+    Variant r;
+    ASSERT_EQ(callDefault(kept_[0].dispatch(), {Variant::fromByteRef(block->bytes().data())}, &r),
+              S_OK);
+    EXPECT_EQ(utf8(r), "true:16:120");
+    // What script wrote is here, and what is written here is what script sees: no copy.
+    EXPECT_EQ(block->bytes()[0], 255);
+    EXPECT_EQ(block->bytes()[15], 240);
+    block->bytes()[3] = 77;
+    EXPECT_EQ(evalText(u"view[3]"), "77");
+
+    // From another thread too.
+    HRESULT hr = E_FAIL;
+    std::thread([&] {
+        hr = callDefault(kept_[0].dispatch(), {Variant::fromByteRef(block->bytes().data())}, &r);
+    }).join();
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(block->bytes()[3], 255 - 77);
+    // Bytes that are not a block of the shared memory do not reach script.
+    std::uint8_t local[4] = {1, 2, 3, 4};
+    ASSERT_EQ(callDefault(kept_[0].dispatch(), {Variant::fromByteRef(local)}, &r), S_OK);
+    EXPECT_EQ(utf8(r), "none");
+
+    // The next document gets a view of its own over the same memory.
+    kept_.clear();
+    ASSERT_TRUE(loadPage("<p>next</p>", "/next"));
+    auto next = bridge_->sharedMemory();
+    ASSERT_TRUE(next);
+    auto again = next->reserve(4);
+    ASSERT_TRUE(again);
+    again->bytes()[2] = 9;
+    eval(u"tavi.host.keep(function(b) { b[0] = b[2] + 1; return b.length; })");
+    ASSERT_EQ(
+        callDefault(kept_.at(0).dispatch(), {Variant::fromByteRef(again->bytes().data())}, &r),
+        S_OK);
+    EXPECT_EQ(utf8(r), "4");
+    EXPECT_EQ(again->bytes()[0], 10);
 }
 
 } // namespace
