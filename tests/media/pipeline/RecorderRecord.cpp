@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     }
     int minute = 0;
     stream->play(440, seconds, live, [&](double played) {
-        if (report && played >= 60.0 * (minute + 1)) {
+        if (report && played + 1e-6 >= 60.0 * (minute + 1)) {
             ++minute;
             std::printf("minute %d: resident %ld KiB\n", minute, residentKiB());
             std::fflush(stdout);
