@@ -172,6 +172,7 @@ TEST_F(RecorderTest, ARecordedToneIsAWmaFileOfTheRecordedLengthAndPitch) {
     EXPECT_NEAR(recordedSeconds(), 3.0, 0.011);
 
     const auto p = test::probe(file);
+    EXPECT_EQ(p.format, "wav");
     EXPECT_EQ(p.codec, "wmav2");
     EXPECT_NEAR(p.duration, recordedSeconds(), 0.050);
     const auto samples = test::decode(file);

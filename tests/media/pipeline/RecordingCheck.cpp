@@ -35,13 +35,15 @@ std::pair<std::size_t, std::size_t> stretch(const std::vector<float>& s, double 
 } // namespace
 
 Probe probe(const std::filesystem::path& file) {
-    auto [code, out] =
-        runCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name:format=duration",
-                    "-of", "default=noprint_wrappers=1", file.string()});
+    auto [code, out] = runCommand({"ffprobe", "-v", "error", "-show_entries",
+                                   "stream=codec_name:format=format_name,duration", "-of",
+                                   "default=noprint_wrappers=1", file.string()});
     Probe p;
     std::smatch m;
     if (code != 0)
         return p;
+    if (std::regex_search(out, m, std::regex("format_name=(\\S+)")))
+        p.format = m[1];
     if (std::regex_search(out, m, std::regex("codec_name=(\\S+)")))
         p.codec = m[1];
     if (std::regex_search(out, m, std::regex("duration=([0-9.]+)")))

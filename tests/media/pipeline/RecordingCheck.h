@@ -10,6 +10,7 @@
 namespace norv::test {
 
 struct Probe {
+    std::string format; // ffprobe's container name ("wav")
     std::string codec;
     double duration = -1; // seconds; -1 when ffprobe cannot read the file
 };
