@@ -298,6 +298,7 @@ TEST_F(RecorderTest, NamesAreFileUrisAbsolutePathsOrRelativeToTheProgram) {
     fs::remove(rec); // only when nothing else is in it
 
     // The file cannot change under a recording.
+    ASSERT_EQ(setFile(dir.path() / "a.wav"), com::S_OK);
     ASSERT_EQ(recorder->record(), com::S_OK);
     EXPECT_EQ(setFile(dir.path() / "other.wav"), com::VFW_E_WRONG_STATE);
     EXPECT_FALSE(fs::exists(dir.path() / "other.wav"));
