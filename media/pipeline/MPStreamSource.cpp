@@ -84,11 +84,13 @@ std::uint32_t MPStreamSource::largestPacket() const {
 void MPStreamSource::setRunning(bool running) {
     std::lock_guard lock(lock_);
     running_ = running;
+    room_.notify_all();
 }
 
 void MPStreamSource::setConnected(bool connected) {
     std::lock_guard lock(lock_);
     connected_ = connected;
+    room_.notify_all();
 }
 
 com::HRESULT MPStreamSource::deliver(const std::uint8_t* bytes, std::uint32_t size,
@@ -97,19 +99,35 @@ com::HRESULT MPStreamSource::deliver(const std::uint8_t* bytes, std::uint32_t si
         return com::E_POINTER;
     if ((start == nullptr) != (stop == nullptr))
         return com::E_INVALIDARG;
-    std::lock_guard lock(lock_);
+    std::unique_lock lock(lock_);
     if (!running_)
         return com::VFW_E_NOT_RUNNING;
     if (!connected_)
         return com::VFW_E_NOT_CONNECTED;
     if (size > largest_)
         return com::VFW_E_BUFFER_OVERFLOW;
+    // Room for four largest packets; a packet that fits the largest always goes into an
+    // empty queue.
+    const std::size_t limit = 4 * std::size_t{largest_};
+    auto full = [&] {
+        return queuedBytes_ > 0 && queuedBytes_ + size > limit;
+    };
+    if (full()) {
+        room_.wait_for(lock, roomWait, [&] { return !full() || !running_ || !connected_; });
+        if (!running_)
+            return com::VFW_E_NOT_RUNNING;
+        if (!connected_)
+            return com::VFW_E_NOT_CONNECTED;
+        if (full())
+            return com::hresultFromWin32(com::ERROR_TIMEOUT);
+    }
     try {
         SamplePacket packet;
         packet.start = start ? *start : 0;
         packet.stop = stop ? *stop : 0;
         packet.data.assign(bytes, bytes + size);
         queue_.push_back(std::move(packet));
+        queuedBytes_ += size;
     } catch (const std::bad_alloc&) {
         return com::E_OUTOFMEMORY;
     }
@@ -125,19 +143,28 @@ std::optional<SamplePacket> MPStreamSource::takePacket(std::chrono::milliseconds
         return std::nullopt;
     SamplePacket packet = std::move(queue_.front());
     queue_.pop_front();
+    queuedBytes_ -= packet.data.size();
+    room_.notify_all();
     return packet;
 }
 
 void MPStreamSource::clear() {
     std::lock_guard lock(lock_);
     queue_.clear();
+    queuedBytes_ = 0;
     ++generation_;
     arrived_.notify_all();
+    room_.notify_all();
 }
 
 std::size_t MPStreamSource::queuedPackets() const {
     std::lock_guard lock(lock_);
     return queue_.size();
+}
+
+std::size_t MPStreamSource::queuedBytes() const {
+    std::lock_guard lock(lock_);
+    return queuedBytes_;
 }
 
 } // namespace norv::media

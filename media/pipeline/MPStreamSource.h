@@ -7,10 +7,13 @@
 // Its rules: the media type is set before the output is connected, and gives the largest
 // packet accepted (four seconds of audio, three images of video); a packet is taken only
 // while the source runs and is connected, and one larger than the largest is refused.
+// The queue holds at most four largest packets: a delivery that finds it full waits, a
+// bounded time, for the pipeline to take packets (so a stream that plays faster than the
+// recording is encoded is slowed down instead of filling memory).
 //
 //   source.setMediaType(type);          // from the stream's negotiated type
 //   source.setConnected(true); source.setRunning(true);
-//   source.deliver(bytes, size, &start, &stop);      // tap thread; never blocks
+//   source.deliver(bytes, size, &start, &stop);      // tap thread; waits only while full
 //   if (auto p = source.takePacket(100ms)) push(*p); // pipeline thread
 
 #include <chrono>
@@ -49,9 +52,14 @@ public:
     void setRunning(bool running);
     void setConnected(bool connected);
 
+    // How long a delivery waits for room in a full queue.
+    static constexpr std::chrono::milliseconds roomWait{2000};
+
     // Queues a copy of `size` bytes. start and stop (100-ns units) are both given or both
     // null. E_POINTER without bytes, E_INVALIDARG for one time alone, VFW_E_NOT_RUNNING,
     // VFW_E_NOT_CONNECTED, VFW_E_BUFFER_OVERFLOW above the largest packet, E_OUTOFMEMORY.
+    // While the queue is full it waits up to roomWait for room (0x800705B4 when none came);
+    // a source that stops running meanwhile refuses the packet at once.
     com::HRESULT deliver(const std::uint8_t* bytes, std::uint32_t size, const std::int64_t* start,
                          const std::int64_t* stop);
 
@@ -60,16 +68,19 @@ public:
     // Frees the queued packets (the pipeline's thread stopped) and wakes a waiting taker.
     void clear();
     std::size_t queuedPackets() const;
+    std::size_t queuedBytes() const;
 
 private:
     mutable std::mutex lock_;
     std::condition_variable arrived_;
+    std::condition_variable room_;
     std::optional<typelib::AMMediaType> type_;
     std::uint32_t largest_ = 0;
     bool running_ = false;
     bool connected_ = false;
     std::uint64_t generation_ = 0; // counts clear() calls: a waiting taker returns
     std::deque<SamplePacket> queue_;
+    std::size_t queuedBytes_ = 0;
 };
 
 } // namespace norv::media

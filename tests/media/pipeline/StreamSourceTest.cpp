@@ -153,5 +153,26 @@ TEST_F(StreamSourceTest, AWaitingTakerIsWokenByAPacketOrByClearing) {
     EXPECT_FALSE(cleared.get());
 }
 
+TEST_F(StreamSourceTest, AFullQueueHoldsTheDeliveryUntilThereIsRoomOrTheRecordingStops) {
+    // Four largest packets (four seconds each) fill the queue.
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(source.deliver(bytes.data(), 64000, nullptr, nullptr), com::S_OK);
+    auto held = std::async(std::launch::async,
+                           [&] { return source.deliver(bytes.data(), 10, nullptr, nullptr); });
+    EXPECT_EQ(held.wait_for(0ms), std::future_status::timeout);
+    ASSERT_TRUE(source.takePacket(0ms));
+    ASSERT_EQ(held.wait_for(30s), std::future_status::ready);
+    EXPECT_EQ(held.get(), com::S_OK);
+
+    ASSERT_EQ(source.deliver(bytes.data(), 63990, nullptr, nullptr), com::S_OK); // full again
+    auto stopped = std::async(std::launch::async,
+                              [&] { return source.deliver(bytes.data(), 10, nullptr, nullptr); });
+    source.setRunning(false);
+    ASSERT_EQ(stopped.wait_for(30s), std::future_status::ready);
+    // Refused either at once or when the stop woke it.
+    EXPECT_EQ(stopped.get(), com::VFW_E_NOT_RUNNING);
+    EXPECT_EQ(source.queuedBytes(), 4u * 64000);
+}
+
 } // namespace
 } // namespace norv::media
