@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <numbers>
 #include <vector>
 
 namespace norv::platform::media {
 
 namespace {
 
-// equalizer-nbands' band type for a low shelf.
+// equalizer-nbands' band types.
+constexpr int kPeak = 0;
 constexpr int kLowShelf = 1;
+constexpr double kBandFrequency[AudioEffects::kBands] = {31,   62,   125,  250,  500,
+                                                         1000, 2000, 4000, 8000, 16000};
 constexpr double kShelfDecibels = 12.0;
 constexpr double kShelfCorner[AudioEffects::kMaxSpeakerSize + 1] = {150.0, 100.0, 60.0};
 constexpr float kMaxWidening = 0.35f;
@@ -101,8 +105,11 @@ std::shared_ptr<AudioEffects> AudioEffects::create(GstElement* sink) {
 AudioEffects::~AudioEffects() = default;
 
 bool AudioEffects::build(GstElement* sink) {
-    equalizerStage_ = makeStage(
-        "equalizer", {make("audioconvert"), make("equalizer-10bands"), make("audioconvert")});
+    GstElement* equalizer = make("equalizer-nbands");
+    if (equalizer)
+        g_object_set(equalizer, "num-bands", kBands, nullptr);
+    equalizerStage_ =
+        makeStage("equalizer", {make("audioconvert"), equalizer, make("audioconvert")});
     GstElement* shelf = make("equalizer-nbands");
     if (shelf)
         g_object_set(shelf, "num-bands", 1, nullptr);
@@ -131,7 +138,16 @@ bool AudioEffects::build(GstElement* sink) {
         gst_iterator_free(it);
         return found;
     };
-    equalizer_ = child(equalizerStage_.get(), "equalizer-10bands");
+    equalizer_ = child(equalizerStage_.get(), "equalizer-nbands");
+    for (int i = 0; i < kBands; ++i) {
+        GObject* band = gst_child_proxy_get_child_by_index(GST_CHILD_PROXY(equalizer_.get()), i);
+        if (!band)
+            return false;
+        // A peak an octave wide around the band's frequency (edges at f / sqrt 2, f * sqrt 2).
+        g_object_set(band, "type", kPeak, "freq", kBandFrequency[i], "bandwidth",
+                     kBandFrequency[i] * std::numbers::sqrt2 / 2, nullptr);
+        bands_[i] = GstRef<GObject>::adopt(band);
+    }
     shelf_ = child(enhancerStage_.get(), "equalizer-nbands");
     widener_ = child(enhancerStage_.get(), "audiokaraoke");
     g_object_set(widener_.get(), "mono-level", 1.0f, "filter-band", kCentredBand, "filter-width",
@@ -156,13 +172,9 @@ bool AudioEffects::build(GstElement* sink) {
 }
 
 void AudioEffects::apply(const Settings& s) {
-    if (equalizer_) {
-        for (int band = 0; band < kBands; ++band) {
-            std::string name = "band" + std::to_string(band);
-            g_object_set(equalizer_.get(), name.c_str(), static_cast<double>(s.gains[band]),
-                         nullptr);
-        }
-    }
+    for (int band = 0; band < kBands; ++band)
+        if (bands_[band])
+            g_object_set(bands_[band].get(), "gain", static_cast<double>(s.gains[band]), nullptr);
     if (shelf_) {
         GObject* band = gst_child_proxy_get_child_by_index(GST_CHILD_PROXY(shelf_.get()), 0);
         if (band) {

@@ -5,8 +5,10 @@
 // effects-out (audioconvert) -> the sink. Each stage is a bin of its own that is linked in
 // only while it changes the sound, and taken out otherwise, so that a player with
 // everything off plays exactly as without effects:
-//  - the equaliser (equalizer-10bands, plug-ins good) while it is not bypassed and a band
-//    has a gain other than 0 dB;
+//  - the equaliser while it is not bypassed and a band has a gain other than 0 dB: ten
+//    peak bands an octave wide centred on 31, 62, 125, 250, 500 Hz, 1, 2, 4, 8 and 16 kHz
+//    (equalizer-nbands, plug-ins good; equalizer-10bands centres its bands elsewhere and
+//    makes its outer two shelves);
 //  - the enhancer while the effects are on and the bass or the widening level is above 0:
 //    a low shelf (equalizer-nbands with one low-shelf band, plug-ins good) whose corner
 //    follows the speaker size (small 150 Hz, medium 100 Hz, large 60 Hz) and whose gain
@@ -19,9 +21,8 @@
 // next buffer. Settings themselves take effect at once.
 //
 // Settings and their ranges (values outside are clamped): gains -12 to +12 dB for the ten
-// bands (about 30 Hz to 15 kHz, an octave apart); speaker size 0 to 2; bass and widening
-// levels 0 to 100. Defaults: not bypassed, every gain 0 dB, effects off, medium speakers,
-// both levels 50.
+// bands; speaker size 0 to 2; bass and widening levels 0 to 100. Defaults: not bypassed, every gain
+// 0 dB, effects off, medium speakers, both levels 50.
 //
 // Made and set on the control's thread; shared by the control and the skin elements that
 // reach it (std::shared_ptr), so a skin element outlives neither the settings nor, in
@@ -102,6 +103,7 @@ private:
     GstRef<GstElement> out_;
     GstRef<GstElement> equalizerStage_;
     GstRef<GstElement> equalizer_;
+    std::array<GstRef<GObject>, kBands> bands_;
     GstRef<GstElement> enhancerStage_;
     GstRef<GstElement> shelf_;
     GstRef<GstElement> widener_;
