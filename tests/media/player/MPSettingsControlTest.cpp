@@ -132,6 +132,10 @@ TEST_F(MPSettingsControlTest, StartupObtainsTheControlsEqualiser) {
     secondEq->put_gainLevels(5, -6.0f);
     eq->get_gainLevels(5, &gain);
     EXPECT_EQ(gain, 0.0f);
+    // As the plugin does when the player loses its site: the part and the control let go
+    // of each other.
+    settings->put_services(nullptr);
+    secondSettings->put_services(nullptr);
 }
 
 TEST_F(MPSettingsControlTest, APackageTheControlCannotLoadFailsStartupAndPlaybackGoesOn) {
@@ -163,4 +167,5 @@ TEST_F(MPSettingsControlTest, APackageTheControlCannotLoadFailsStartupAndPlaybac
     site->customSkin.clear();
     EXPECT_EQ(settings->startup(), E_FAIL);
     EXPECT_EQ(uiMode(player).toUtf8(), "full");
+    settings->put_services(nullptr);
 }

@@ -271,6 +271,8 @@ TEST_F(MPSettingsTest, ServicesAndStartupFollowThePlayersLife) {
     settings->shutdown();
     settings->get_started(&started);
     EXPECT_EQ(started, VARIANT_FALSE);
+    // The player and the part hold each other until the player goes.
+    settings->put_services(nullptr);
 }
 
 TEST_F(MPSettingsTest, StartupFailsWhenTheSkinDeliversNoEqualiser) {
@@ -297,5 +299,6 @@ TEST_F(MPSettingsTest, StartupFailsWhenTheSkinDeliversNoEqualiser) {
         ASSERT_EQ(part->put_services(control.get()), S_OK);
         EXPECT_EQ(part->startup(), c.expected);
         EXPECT_EQ(control->mode, u"full") << "the mode is left as it was";
+        part->put_services(nullptr);
     }
 }
