@@ -42,8 +42,12 @@ void setExitPath(const std::string& path) {
     gExitPathSet = 1;
 }
 
+// The process that made the package: a child forked from it (one that has not replaced
+// its image yet) must not delete it when it exits.
+pid_t gOwner = 0;
+
 void removeAtExit() {
-    if (gExitPathSet)
+    if (gExitPathSet && ::getpid() == gOwner)
         ::unlink(gExitPath);
 }
 
@@ -60,6 +64,7 @@ extern "C" void removeOnSignal(int sig) {
 void registerRemoval() {
     static std::once_flag once;
     std::call_once(once, [] {
+        gOwner = ::getpid();
         std::atexit(removeAtExit);
         for (int sig : kEndSignals) {
             struct sigaction current {};
