@@ -8,7 +8,9 @@
 #include <stdexcept>
 
 #include "platform/com/ClassTable.h"
+#include "platform/media/AudioEffects.h"
 #include "platform/media/AudioOutput.h"
+#include "platform/media/CustomSkin.h"
 #include "platform/media/TransportBar.h"
 
 namespace norv::platform::media {
@@ -272,8 +274,9 @@ PlayerControl::PlayerControl()
     graph_ = makeObject<MediaGraph>(playbin_.get());
 
     GstRef<GstElement> audio = createAudioOutput(&audioOutputName_);
-    if (audio)
-        g_object_set(playbin_.get(), "audio-sink", audio.get(), nullptr);
+    audioEffects_ = AudioEffects::create(audio.get());
+    if (GstElement* output = audioEffects_->element() ? audioEffects_->element() : audio.get())
+        g_object_set(playbin_.get(), "audio-sink", output, nullptr);
     buildVideoPath();
     buildWidget();
     setVolume(volume_);
@@ -328,7 +331,17 @@ void PlayerControl::buildVideoPath() {
     gst_bin_add_many(GST_BIN(videoBin_.get()), GST_ELEMENT(gst_object_ref(presenterIn_.get())),
                      GST_ELEMENT(gst_object_ref(presenterOut_.get())),
                      GST_ELEMENT(gst_object_ref(videoSink_.get())), nullptr);
-    gst_element_link_many(presenterIn_.get(), presenterOut_.get(), videoSink_.get(), nullptr);
+    // The picture settings of a skin's VIDEOSETTINGS; at its defaults it passes frames
+    // through untouched.
+    videoBalance_ =
+        GstRef<GstElement>::sink(gst_element_factory_make("videobalance", "video-balance"));
+    if (videoBalance_) {
+        gst_bin_add(GST_BIN(videoBin_.get()), videoBalance_.get());
+        gst_element_link_many(presenterIn_.get(), presenterOut_.get(), videoBalance_.get(),
+                              videoSink_.get(), nullptr);
+    } else {
+        gst_element_link_many(presenterIn_.get(), presenterOut_.get(), videoSink_.get(), nullptr);
+    }
     GstPad* target = gst_element_get_static_pad(presenterIn_.get(), "sink");
     gst_element_add_pad(videoBin_.get(), gst_ghost_pad_new("sink", target));
     gst_object_unref(target);
@@ -835,14 +848,24 @@ HRESULT PlayerControl::put_uiMode(const Bstr& mode) {
                                                     u"custom"};
     if (std::find(std::begin(modes), std::end(modes), lower) == std::end(modes))
         return E_INVALIDARG;
-    uiMode_ = lower;
-    customSkin_ = Bstr();
-    if (uiMode_ == u"custom" && remoteServices_) {
+    Bstr file;
+    std::unique_ptr<CustomSkin> skin;
+    if (lower == u"custom" && remoteServices_) {
         ComPtr<IRemoteMediaServices> services = remoteServices_;
-        Bstr file;
-        if (succeeded(services->GetCustomUIMode(&file)))
-            customSkin_ = file;
+        if (succeeded(services->GetCustomUIMode(&file)) && !file.isEmpty()) {
+            // A skin that cannot be loaded fails the switch; the mode and the medium stay.
+            ComPtr<IDispatch> scriptable = scriptableObject_;
+            HRESULT hr = CustomSkin::load(file, scriptableName_, scriptable.get(),
+                                          {audioEffects_, videoBalance_.get()}, skin);
+            if (failed(hr))
+                return hr;
+        } else {
+            file = Bstr();
+        }
     }
+    uiMode_ = lower;
+    customSkin_ = file;
+    skin_ = std::move(skin);
     applyUiMode();
     return S_OK;
 }

@@ -34,6 +34,8 @@
 
 namespace norv::platform::media {
 
+class AudioEffects;
+class CustomSkin;
 class TransportBar;
 
 class PlayerControl final
@@ -149,6 +151,11 @@ private:
     GstRef<GstElement> presenterOut_; // converter between the presenter and the sink
     GstRef<GstElement> videoSink_;
     GstRef<GstElement> presenterElement_;
+    // The skin engine's targets: the effects in front of the audio sink, the picture
+    // settings behind the presenter; and the custom skin loaded for uiMode "custom".
+    std::shared_ptr<AudioEffects> audioEffects_;
+    GstRef<GstElement> videoBalance_;
+    std::unique_ptr<CustomSkin> skin_;
     ComPtr<IVideoPresenter> presenter_;
     const char* audioOutputName_ = nullptr;
     ComPtr<IUnknown> graph_; // the IMediaGraph handed to the hooks

@@ -153,8 +153,7 @@ TEST_F(PlayerControlTest, WithoutASoundServerPlaysInRealTimeToADiscardingSink) {
     p.setUrl(fileUrl(file));
     ASSERT_TRUE(pumpUntil([&] { return p.state() == psMediaEnded; }));
     EXPECT_GT(std::chrono::steady_clock::now() - start, 2900ms);
-    GstElement* sink = nullptr;
-    g_object_get(site->pipeline(), "audio-sink", &sink, nullptr);
+    GstElement* sink = audioOutputOf(site->pipeline());
     ASSERT_TRUE(sink);
     EXPECT_STREQ(GST_OBJECT_NAME(gst_element_get_factory(sink)), "fakeaudiosink");
     gst_object_unref(sink);
@@ -180,8 +179,7 @@ TEST_F(PlayerControlTest, WithASoundServerPlaysToIt) {
     p.setUrl(fileUrl(file));
     ASSERT_TRUE(pumpUntil([&] { return p.state() == psMediaEnded; }));
     EXPECT_TRUE(p.log->errors.empty());
-    GstElement* sink = nullptr;
-    g_object_get(site->pipeline(), "audio-sink", &sink, nullptr);
+    GstElement* sink = audioOutputOf(site->pipeline());
     ASSERT_TRUE(sink);
     EXPECT_STREQ(GST_OBJECT_NAME(gst_element_get_factory(sink)), "pulsesink");
     gst_object_unref(sink);

@@ -82,6 +82,23 @@ bool EventLog::saw(std::int32_t state) const {
     return std::find(states.begin(), states.end(), state) != states.end();
 }
 
+GstElement* audioOutputOf(GstElement* pipeline) {
+    GstElement* sink = nullptr;
+    g_object_get(pipeline, "audio-sink", &sink, nullptr);
+    if (sink == nullptr || !GST_IS_BIN(sink))
+        return sink;
+    GstElement* inner = nullptr;
+    GstIterator* it = gst_bin_iterate_sinks(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        inner = GST_ELEMENT(g_value_dup_object(&item));
+        g_value_unset(&item);
+    }
+    gst_iterator_free(it);
+    gst_object_unref(sink);
+    return inner;
+}
+
 void initMedia() {
     static bool done = [] {
         // A sound server or card of the machine must not decide what a test hears.
@@ -176,7 +193,9 @@ HRESULT FakeSite::GetApplicationName(Bstr* name) {
 HRESULT FakeSite::GetScriptableObject(Bstr* name, IDispatch** object) {
     calls.push_back("GetScriptableObject");
     *name = Bstr(u"wmpsrv");
-    *object = nullptr;
+    *object = scriptable.get();
+    if (*object)
+        (*object)->AddRef();
     return S_OK;
 }
 

@@ -79,7 +79,8 @@ public:
     GstElement* pipeline() const;
 
     std::vector<std::string> calls;
-    std::string customSkin; // empty: GetCustomUIMode fails
+    std::string customSkin;       // empty: GetCustomUIMode fails
+    ComPtr<IDispatch> scriptable; // handed out as "wmpsrv"
     // Called with the pipeline at each pre- and post-render call.
     std::function<void(GstElement*)> onPreRender, onPostRender;
     int blockNotices = 0;
@@ -111,5 +112,9 @@ struct TestPlayer {
 
 // Makes GStreamer (and the media classes) ready in a test process without a display.
 void initMedia();
+
+// The element the control plays its audio into, inside its output bin; with a new
+// reference.
+GstElement* audioOutputOf(GstElement* pipeline);
 
 } // namespace norv::test
