@@ -148,8 +148,23 @@ void addWindowEvents(GtkWidget* widget) {
 struct GtkWindowSystemSignals {
     static gboolean configure(GtkWidget*, GdkEventConfigure* e, gpointer data) {
         static_cast<GtkWindowSystem*>(data)->onConfigure(
-            Rect::fromOriginSize(e->x, e->y, e->width, e->height));
+            Rect::fromOriginSize(e->x, e->y, e->width, e->height), e->send_event != 0);
         return FALSE;
+    }
+    // Whether a window manager put the window into a frame (or took it out again).
+    static GdkFilterReturn xEvent(GdkXEvent* xevent, GdkEvent*, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        const auto* e = static_cast<const XEvent*>(xevent);
+        if (e->type == ReparentNotify &&
+            e->xreparent.window == gdk_x11_window_get_xid(self->gdkWindow_.get()))
+            self->reparented_ = e->xreparent.parent != gdk_x11_get_default_root_xwindow();
+        return GDK_FILTER_CONTINUE;
+    }
+    static gboolean flush(gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        self->flushSource_ = 0;
+        self->flushPlacement();
+        return G_SOURCE_REMOVE;
     }
     static gboolean property(GtkWidget*, GdkEventProperty* e, gpointer data) {
         if (isFrameExtentsAtom(e->atom))
@@ -200,17 +215,20 @@ GtkWindowSystem::GtkWindowSystem(GtkWindow* window) : window_(window) {
     GtkWidget* widget = GTK_WIDGET(window_);
     // GTK's fixed size would stop the program's own placements (see the header).
     gtk_window_set_resizable(window_, TRUE);
+    // Positions are the client area's own (see the header).
+    gtk_window_set_gravity(window_, GDK_GRAVITY_STATIC);
     addWindowEvents(widget);
     gtk_widget_realize(widget);
     addWindowEvents(widget);
+    gdkWindow_ = glib::GObjectRef<GdkWindow>::retain(gtk_widget_get_window(widget));
     int x = 0;
     int y = 0;
     int width = 0;
     int height = 0;
     gtk_window_get_position(window_, &x, &y);
     gtk_window_get_size(window_, &width, &height);
-    actualClient_ = Rect::fromOriginSize(x, y, width, height);
-    normal_ = actualClient_;
+    placement_ = PlacementTracker(Rect::fromOriginSize(x, y, width, height));
+    normal_ = placement_.actual();
     using S = GtkWindowSystemSignals;
     g_signal_connect(widget, "configure-event", G_CALLBACK(S::configure), this);
     g_signal_connect(widget, "property-notify-event", G_CALLBACK(S::property), this);
@@ -220,6 +238,7 @@ GtkWindowSystem::GtkWindowSystem(GtkWindow* window) : window_(window) {
     g_signal_connect(widget, "grab-broken-event", G_CALLBACK(S::grabBroken), this);
     g_signal_connect(widget, "notify::is-active", G_CALLBACK(S::activeChanged), this);
     if (isX11(window_)) {
+        gdk_window_add_filter(gdkWindow_.get(), S::xEvent, this);
         probeFrames(window_);
         reported_ = readFrameOf(window_);
         reportedLook_ = look_;
@@ -227,6 +246,10 @@ GtkWindowSystem::GtkWindowSystem(GtkWindow* window) : window_(window) {
 }
 
 GtkWindowSystem::~GtkWindowSystem() {
+    if (flushSource_)
+        g_source_remove(flushSource_);
+    if (isX11(window_))
+        gdk_window_remove_filter(gdkWindow_.get(), GtkWindowSystemSignals::xEvent, this);
     releaseCapture();
     g_signal_handlers_disconnect_by_data(window_, this);
     g_object_unref(window_);
@@ -275,7 +298,7 @@ FrameExtents GtkWindowSystem::currentExtents() const {
 }
 
 Rect GtkWindowSystem::clientRect() const {
-    return requestedClient_.valueOr(actualClient_);
+    return placement_.answer();
 }
 
 Rect GtkWindowSystem::windowRect() const {
@@ -283,16 +306,24 @@ Rect GtkWindowSystem::windowRect() const {
 }
 
 void GtkWindowSystem::placeClient(const Rect& client, bool move, bool size) {
-    FrameExtents e = currentExtents();
     Rect placed = client;
     placed.right = std::max(placed.right, placed.left + 1);
     placed.bottom = std::max(placed.bottom, placed.top + 1);
-    // The position of a top-level window is its frame's top-left corner.
-    if (move)
-        gtk_window_move(window_, placed.left - e.left, placed.top - e.top);
-    if (size)
-        gtk_window_resize(window_, placed.width(), placed.height());
-    requestedClient_.ask(placed);
+    placement_.want(placed, move, size);
+    if (!flushSource_)
+        flushSource_ =
+            g_idle_add_full(G_PRIORITY_HIGH_IDLE, GtkWindowSystemSignals::flush, this, nullptr);
+}
+
+void GtkWindowSystem::flushPlacement() {
+    auto request = placement_.takeUnsent();
+    if (!request || gtk_widget_in_destruction(GTK_WIDGET(window_)))
+        return;
+    // With static gravity the position of a top-level window is its client area's.
+    if (request->move)
+        gtk_window_move(window_, request->client.left, request->client.top);
+    if (request->size)
+        gtk_window_resize(window_, request->client.width(), request->client.height());
 }
 
 void GtkWindowSystem::setWindowRect(const Rect& outer) {
@@ -333,6 +364,7 @@ bool GtkWindowSystem::maximizedByWindowManager() const {
 }
 
 void GtkWindowSystem::maximize() {
+    flushPlacement();
     State s = state();
     if (s.zoom == Zoom::normal && !s.minimized)
         normal_ = windowRect();
@@ -347,13 +379,14 @@ void GtkWindowSystem::maximize() {
         gtk_window_maximize(window_);
         // The window manager fills the work area with the framed window.
         if (area)
-            requestedClient_.ask(shrink(area->workArea, currentExtents()));
+            placement_.expect(shrink(area->workArea, currentExtents()));
     } else if (area) {
         setWindowRect(area->workArea);
     }
 }
 
 void GtkWindowSystem::coverMonitor(const Rect& monitor) {
+    flushPlacement();
     State s = state();
     if (s.zoom == Zoom::normal && !s.minimized)
         normal_ = windowRect();
@@ -371,10 +404,11 @@ void GtkWindowSystem::coverMonitor(const Rect& monitor) {
         gtk_window_fullscreen_on_monitor(window_, gtk_window_get_screen(window_), index);
     else
         gtk_window_fullscreen(window_);
-    requestedClient_.ask(monitor);
+    placement_.expect(monitor);
 }
 
 void GtkWindowSystem::minimize() {
+    flushPlacement();
     State s = state();
     if (s.zoom == Zoom::normal && !s.minimized)
         normal_ = windowRect();
@@ -383,6 +417,7 @@ void GtkWindowSystem::minimize() {
 }
 
 void GtkWindowSystem::restore() {
+    flushPlacement();
     State s = state();
     if (s.minimized) {
         // As from the taskbar: back to what it was before, maximised or not.
@@ -478,9 +513,10 @@ std::string GtkWindowSystem::title() const {
     return text ? text : "";
 }
 
-void GtkWindowSystem::onConfigure(const Rect& client) {
-    actualClient_ = client;
-    requestedClient_.report(client);
+void GtkWindowSystem::onConfigure(const Rect& client, bool synthetic) {
+    bool mapped =
+        gdkWindow_ && !(gdk_window_get_state(gdkWindow_.get()) & GDK_WINDOW_STATE_WITHDRAWN);
+    placement_.report(client, synthetic || !reparented_, mapped);
 }
 
 void GtkWindowSystem::onFrameExtentsChanged() {

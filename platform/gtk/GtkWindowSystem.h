@@ -9,12 +9,18 @@
 // and the window manager from making it cover a monitor.
 //
 // Geometry: the window manager places windows asynchronously, but the model reads back
-// what it placed right away (and moves relative to it). So every placement asked for
-// counts at once and stays the answer until the window manager reports it done, or
-// reports something else a few times (it decided otherwise). Frames are known before the
-// window has them: once per process the window manager is asked which frame it draws for
-// each kind of decoration, about unmapped windows (_NET_REQUEST_FRAME_EXTENTS); where it
-// does not say, what it last reported for this window (_NET_FRAME_EXTENTS) stands in.
+// what it placed right away (and moves relative to it), so what it asked for counts at
+// once (PlacementTracker). Placements asked for in one turn of the main loop are sent as
+// one. The window's gravity is static: a position sent is the client area's own, whatever
+// frame the window manager has when it gets to the request, and a new frame leaves the
+// client area where it is. Positions are taken from the window manager's own reports
+// (synthetic ConfigureNotify, in root coordinates) and, while no window manager has
+// reparented the window, from the X server's; a real ConfigureNotify of a reparented window
+// tells its size alone, as its position is only known relative to a frame that may still
+// be on its way. Frames are known before the window has them: once per process the window
+// manager is asked which frame it draws for each kind of decoration, about unmapped windows
+// (_NET_REQUEST_FRAME_EXTENTS); where it does not say, what it last reported for this
+// window (_NET_FRAME_EXTENTS) stands in.
 //
 // State: a window with a title bar that the user may resize and maximise is maximised by
 // the window manager; any other window is placed on the work area of its monitor by hand
@@ -29,9 +35,12 @@
 
 #include <optional>
 
+#include "platform/glib/GObjectRef.h"
+#include "platform/gtk/PlacementTracker.h"
 #include "platform/gtk/WindowSystem.h"
 
 typedef struct _GtkWindow GtkWindow;
+typedef struct _GdkWindow GdkWindow;
 
 namespace norv::platform::gtk {
 
@@ -80,33 +89,13 @@ private:
         friend bool operator==(const State&, const State&) = default;
     };
 
-    // Something asked of the window manager and not reported done yet. Reports that were
-    // already under way when it was asked must not cancel it, so only a few reports that
-    // differ in a row make the window manager's word final.
-    template <class T>
-    class Requested {
-    public:
-        void ask(const T& value) {
-            value_ = value;
-            misses_ = 0;
-        }
-        void report(const T& actual) {
-            if (value_ && (*value_ == actual || ++misses_ >= kMaxMisses))
-                value_.reset();
-        }
-        const T& valueOr(const T& actual) const { return value_ ? *value_ : actual; }
-
-    private:
-        static constexpr int kMaxMisses = 3;
-        std::optional<T> value_;
-        int misses_ = 0;
-    };
-
     State state() const { return state_; }
     bool maximizedByWindowManager() const;
     FrameExtents currentExtents() const;
     void placeClient(const Rect& client, bool move, bool size);
-    void onConfigure(const Rect& client);
+    // Sends the placement asked for last, if it was not sent yet.
+    void flushPlacement();
+    void onConfigure(const Rect& client, bool synthetic);
     void onFrameExtentsChanged();
     void onStateChanged(State actual);
 
@@ -114,8 +103,10 @@ private:
     WindowEvents* events_ = nullptr;
     WindowLook look_;
     bool lookApplied_ = false;
-    Rect actualClient_;
-    Requested<Rect> requestedClient_;
+    glib::GObjectRef<GdkWindow> gdkWindow_;
+    PlacementTracker placement_;
+    unsigned flushSource_ = 0;
+    bool reparented_ = false; // a window manager put the window into a frame of its own
     State state_;
     State reportedState_;
     bool managerMaximized_ = false; // the window manager maximised it, not the program

@@ -213,7 +213,8 @@ protected:
     void xdotool(const std::vector<std::string>& args) {
         std::vector<std::string> argv{"xdotool"};
         argv.insert(argv.end(), args.begin(), args.end());
-        x.run(argv);
+        auto [code, out] = x.run(argv);
+        EXPECT_EQ(code, 0) << "xdotool " << args.front() << ": " << out;
     }
     void pointerTo(int px, int py) {
         xdotool({"mousemove", std::to_string(px), std::to_string(py)});
@@ -223,7 +224,9 @@ protected:
         int presses = driver->count("press ok");
         pointerTo(px, py);
         xdotool({"mousedown", "1"});
-        ASSERT_TRUE(driver->waitForCount("press ok", presses + 1)) << driver->output();
+        ASSERT_TRUE(driver->waitForCount("press ok", presses + 1))
+            << "the driver answers rects with " << driver->call("rects") << "\n"
+            << driver->output();
     }
     // Releases the button and waits until the driver has seen the release and whatever it
     // led to.
