@@ -6,14 +6,9 @@ pkg_check_modules(NORV_E2E_X11 REQUIRED IMPORTED_TARGET x11)
 
 norv_resource_bundle(relative_bundle NAME e2e_relative STARTUP_URI "./start.htm"
                      CAPTION "  Norv E2E  ")
-add_executable(norv-view-relative ${PROJECT_SOURCE_DIR}/main.cpp ${relative_bundle})
+norv_add_program(norv-view-relative BUNDLE ${relative_bundle})
 norv_resource_bundle(no_address_bundle NAME e2e_no_address CAPTION "Norv No Address")
-add_executable(norv-view-no-address ${PROJECT_SOURCE_DIR}/main.cpp ${no_address_bundle})
-foreach(exe norv-view-relative norv-view-no-address)
-    norv_target_defaults(${exe})
-    target_link_libraries(${exe} PRIVATE app host platform_gtk res)
-    norv_web_bridge_beside(${exe})
-endforeach()
+norv_add_program(norv-view-no-address BUNDLE ${no_address_bundle})
 
 norv_e2e_test(app_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp
               LIBS platform_glib PkgConfig::NORV_E2E_X11)
