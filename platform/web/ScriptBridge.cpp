@@ -185,6 +185,7 @@ void ScriptBridge::prepareContext(WebKitWebContext* context,
         return;
     const std::string directory =
         extensionDirectory.empty() ? programExtensionDirectory() : extensionDirectory;
+    g_debug("bridge: the web processes load %s from %s", extensionFileName, directory.c_str());
     g_object_set_data_full(G_OBJECT(context), preparedKey, g_strdup(directory.c_str()), g_free);
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(initializeExtensions),
                      nullptr);
