@@ -1,5 +1,5 @@
-# The two commands of the README: `make run` and `make test`.
-.PHONY: all deps build run test format clean
+# The two commands of the README, `make run` and `make test`, and `make deb`.
+.PHONY: all deps build run test deb format clean
 
 all: build
 
@@ -15,6 +15,11 @@ run: build
 
 test: deps
 	tools/run-tests.sh
+
+# The Debian package: build-release/package/norv-view_<version>_<arch>.deb
+deb: deps
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
+	cmake --build build-release -j $$(nproc) --target deb
 
 format:
 	git ls-files '*.cpp' '*.h' '*.c' '*.hpp' | xargs -r clang-format -i --style=file

@@ -1,18 +1,24 @@
 #include "script/X11DisplayDesktop.h"
 
-#include <glib.h>
+#include <gtk/gtk.h>
 
 #include <algorithm>
+
+#include "platform/glib/GObjectRef.h"
 
 namespace norv::script {
 
 namespace {
-constexpr const char* kLogDomain = "Norv-Display";
 constexpr const char* kReason = "The page in front keeps the display on";
 
 std::shared_ptr<X11DisplayDesktop>& shared() {
     static std::shared_ptr<X11DisplayDesktop> desktop;
     return desktop;
+}
+
+glib::GObjectRef<GtkApplication>& programApplication() {
+    static glib::GObjectRef<GtkApplication> application;
+    return application;
 }
 
 class TimerHandle final : public DisplayDesktop::Handle {
@@ -44,9 +50,18 @@ private:
 
 std::shared_ptr<X11DisplayDesktop> X11DisplayDesktop::instance() {
     auto& desktop = shared();
-    if (!desktop)
+    if (!desktop) {
         desktop = std::make_shared<X11DisplayDesktop>();
+        if (auto& application = programApplication())
+            desktop->setApplication(application.get());
+    }
     return desktop;
+}
+
+void X11DisplayDesktop::setProgramApplication(GtkApplication* application) {
+    programApplication() = glib::GObjectRef<GtkApplication>::retain(application);
+    if (auto& desktop = shared())
+        desktop->setApplication(application);
 }
 
 void X11DisplayDesktop::shutdown() {
@@ -126,16 +141,16 @@ bool X11DisplayDesktop::isInFront(NativeWindow window) {
 std::unique_ptr<DisplayDesktop::Handle>
 X11DisplayDesktop::startTimer(DisplayKind kind, std::chrono::milliseconds interval,
                               std::function<void()> tick) {
-    g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "%s timer %lld ms",
-          kind == DisplayKind::screenSaver ? "screen saver" : "power-off",
-          static_cast<long long>(interval.count()));
+    g_debug("display: %s timer %lld ms",
+            kind == DisplayKind::screenSaver ? "screen saver" : "power-off",
+            static_cast<long long>(interval.count()));
     if (closed_)
         return std::make_unique<TimerHandle>(platform::glib::MainLoopSource());
     const char* name = kind == DisplayKind::screenSaver ? "screen saver" : "power-off";
     return std::make_unique<TimerHandle>(
         platform::glib::MainLoopSource::timeout(interval, [tick = std::move(tick), name] {
             tick();
-            g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "%s tick", name);
+            g_debug("display: %s tick", name);
             return true;
         }));
 }

@@ -6,9 +6,9 @@
 // program runs as a GtkApplication, GTK's idle inhibition (the GNOME session manager).
 // No session bus or no such service: only the X11 part works, silently.
 //
-// Each started timer is logged under the domain "Norv-Display" at debug level
-// ("screen saver timer 480000 ms", "power-off timer 10000 ms"), and so is each tick once
-// it has acted ("screen saver tick"); G_MESSAGES_DEBUG=Norv-Display shows them.
+// Each started timer is logged at debug level ("display: screen saver timer 480000 ms",
+// "display: power-off timer 10000 ms"), and so is each tick once it has acted ("display:
+// screen saver tick"); G_MESSAGES_DEBUG=norv-view shows them.
 //
 // One desktop serves every display service of the program (instance()). Before the
 // program exits, also when it ends on SIGTERM, shutdown() gives back what is still held;
@@ -38,6 +38,9 @@ public:
     static std::shared_ptr<X11DisplayDesktop> instance();
     // Closes the program's desktop (see close) if it was made.
     static void shutdown();
+    // The GtkApplication the program runs as (null: none any more). The program's desktop
+    // takes its inhibitions through it too, whether it is made before or after this call.
+    static void setProgramApplication(GtkApplication* application);
 
     // `application` names the program towards the desktop's inhibition services.
     explicit X11DisplayDesktop(std::string application = "Norv View",

@@ -15,6 +15,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick unzip python3 dbus-x11
     dbus-daemon python3-dbusmock libxss-dev ffmpeg
+    # packaging: the icon's SVG loader, the package checks
+    librsvg2-common file lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build (unit, end-to-end and benchmark
-# builds), a Release build of the whole tree with its unit tests, the unit tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets for a few seconds
-# each, the source format check and the layering of the includes. Warnings are errors in
-# every build.
+# builds), a Release build of the whole tree with its unit tests, the Debian package made
+# from it (lintian, installed, run, removed), the unit tests again under AddressSanitizer
+# and UndefinedBehaviorSanitizer, the fuzz targets for a few seconds each, the source
+# format check and the layering of the includes. Warnings are errors in every build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -28,9 +28,14 @@ ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 step "Release build (unit tests)"
 # What a user's plain `cmake -DCMAKE_BUILD_TYPE=Release` builds (-O3 finds warnings the
 # other builds do not), with the benchmarks.
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Configured for /usr, as the Debian package is made from it.
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    >/dev/null
 cmake --build build-release -j "$jobs"
 ctest --test-dir build-release --output-on-failure -j "$jobs" -L unit --timeout 600
+
+step "Debian package"
+tools/test-package.sh build-release
 
 step "sanitizer build (unit tests)"
 # The end-to-end tests stay out: WebKit's web process (not instrumented) cannot load an

@@ -10,7 +10,6 @@
 namespace norv::platform::glib {
 
 namespace {
-constexpr const char* kLogDomain = "Norv-Session";
 constexpr const char* kService = "org.freedesktop.login1";
 constexpr const char* kManagerPath = "/org/freedesktop/login1";
 constexpr const char* kManager = "org.freedesktop.login1.Manager";
@@ -56,7 +55,7 @@ void setActive(State& state, bool active, bool report) {
         return;
     state.active = active;
     if (report && state.alive && state.activeChanged) {
-        g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "session %s active %d", state.path.c_str(), active);
+        g_debug("login session: %s active %d", state.path.c_str(), active);
         state.activeChanged(active);
     }
 }
@@ -141,7 +140,7 @@ void onSessionByPid(GObject* source, GAsyncResult* result, gpointer data) {
     GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
     if (!reply) {
-        g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "no login session: %s", error->message);
+        g_debug("login session: none: %s", error->message);
         g_error_free(error);
         return;
     }
@@ -184,7 +183,7 @@ void onBus(GObject*, GAsyncResult* result, gpointer data) {
     GError* error = nullptr;
     GDBusConnection* connection = g_bus_get_finish(result, &error);
     if (!connection) {
-        g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "no system bus: %s", error->message);
+        g_debug("login session: no system bus: %s", error->message);
         g_error_free(error);
         return;
     }

@@ -11,7 +11,6 @@
 namespace norv::platform::glib {
 
 namespace {
-constexpr const char* kLogDomain = "Norv-Display";
 constexpr const char* kService = "org.freedesktop.ScreenSaver";
 constexpr const char* kPath = "/org/freedesktop/ScreenSaver";
 constexpr const char* kInterface = "org.freedesktop.ScreenSaver";
@@ -49,7 +48,7 @@ using Shared = ScreenSaverInhibitor::Shared;
 using Request = ScreenSaverInhibitor::Request;
 
 void sendUnInhibit(GDBusConnection* connection, std::uint32_t cookie) {
-    g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "UnInhibit %u", cookie);
+    g_debug("display: ScreenSaver UnInhibit %u", cookie);
     g_dbus_connection_call(connection, kService, kPath, kInterface, "UnInhibit",
                            g_variant_new("(u)", cookie), nullptr, G_DBUS_CALL_FLAGS_NONE,
                            kCallTimeoutMs, nullptr, nullptr, nullptr);
@@ -68,7 +67,7 @@ void sendInhibit(const std::shared_ptr<Request>& request) {
     if (!reply) {
         // No such service, or it refused: nothing is held, silently. A service that does
         // not answer in time is not asked again.
-        g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "Inhibit not available: %s", error->message);
+        g_debug("display: ScreenSaver Inhibit not available: %s", error->message);
         if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
             shared.bus = Shared::Bus::unavailable;
         g_error_free(error);
@@ -76,7 +75,7 @@ void sendInhibit(const std::shared_ptr<Request>& request) {
     }
     g_variant_get(reply, "(u)", &request->cookie);
     g_variant_unref(reply);
-    g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "Inhibit cookie %u", request->cookie);
+    g_debug("display: ScreenSaver Inhibit cookie %u", request->cookie);
     request->state = Request::State::held;
 }
 
@@ -86,7 +85,7 @@ void onBus(GObject*, GAsyncResult* result, gpointer data) {
     GError* error = nullptr;
     GDBusConnection* connection = g_bus_get_finish(result, &error);
     if (!connection) {
-        g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "no session bus: %s", error->message);
+        g_debug("display: no session bus: %s", error->message);
         g_error_free(error);
     }
     if (!connection || shared.bus == Shared::Bus::closed) {
@@ -168,7 +167,7 @@ void ScreenSaverInhibitor::releaseAll(std::chrono::milliseconds bound) {
         if (!request)
             continue;
         if (request->state == Request::State::held && ready) {
-            g_log(kLogDomain, G_LOG_LEVEL_DEBUG, "UnInhibit %u", request->cookie);
+            g_debug("display: ScreenSaver UnInhibit %u", request->cookie);
             GVariant* reply = g_dbus_connection_call_sync(
                 shared_->connection, kService, kPath, kInterface, "UnInhibit",
                 g_variant_new("(u)", request->cookie), nullptr, G_DBUS_CALL_FLAGS_NONE,

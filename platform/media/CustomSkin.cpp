@@ -98,27 +98,26 @@ HRESULT CustomSkin::load(const Bstr& address, const Bstr& scriptableName, IDispa
                          const Targets& targets, std::unique_ptr<CustomSkin>& out) {
     std::string path;
     if (!pathOf(address, path)) {
-        g_message("player: the skin address %s is not a file address", address.toUtf8().c_str());
+        g_debug("player: the skin address %s is not a file address", address.toUtf8().c_str());
         return E_INVALIDARG;
     }
     std::vector<std::uint8_t> bytes;
     if (HRESULT hr = readFile(path, bytes); failed(hr)) {
-        g_message("player: the skin %s cannot be read (0x%08X)", path.c_str(),
-                  static_cast<unsigned>(hr));
+        g_debug("player: the skin %s cannot be read (0x%08X)", path.c_str(),
+                static_cast<unsigned>(hr));
         return hr;
     }
     SkinDefinition definition;
     SkinResult result = readSkinPackage(bytes, definition);
     if (!result) {
-        g_message("player: the skin %s cannot be loaded: %s", path.c_str(), result.detail.c_str());
+        g_debug("player: the skin %s cannot be loaded: %s", path.c_str(), result.detail.c_str());
         return resultOf(result);
     }
 
     auto skin = std::make_unique<CustomSkin>();
     for (const SkinElement& e : definition.elements) {
         if (skin->element(e.id)) {
-            g_message("player: skin: a second element with the id \"%s\" is left out",
-                      e.id.c_str());
+            g_debug("player: skin: a second element with the id \"%s\" is left out", e.id.c_str());
             continue;
         }
         ComPtr<IDispatch> made;
@@ -131,21 +130,21 @@ HRESULT CustomSkin::load(const Bstr& address, const Bstr& scriptableName, IDispa
     }
 
     for (const std::string& statement : definition.ignored)
-        g_message("player: skin onload: \"%s\" is not an assignment of an element; left out",
-                  statement.c_str());
+        g_debug("player: skin onload: \"%s\" is not an assignment of an element; left out",
+                statement.c_str());
     const std::string name = scriptableName.toUtf8();
     for (const SkinAssignment& a : definition.onload) {
         IDispatch* element = skin->element(a.id);
         if (!scriptable || a.object != name || element == nullptr) {
-            g_message("player: skin onload: %s.%s =%s names no object or element; left out",
-                      a.object.c_str(), a.member.c_str(), a.id.c_str());
+            g_debug("player: skin onload: %s.%s =%s names no object or element; left out",
+                    a.object.c_str(), a.member.c_str(), a.id.c_str());
             continue;
         }
         HRESULT hr =
             putPropertyByName(scriptable, utf8ToUtf16(a.member), Variant::fromDispatch(element));
         if (failed(hr)) {
-            g_message("player: skin onload stopped: %s.%s =%s failed (0x%08X)", a.object.c_str(),
-                      a.member.c_str(), a.id.c_str(), static_cast<unsigned>(hr));
+            g_debug("player: skin onload stopped: %s.%s =%s failed (0x%08X)", a.object.c_str(),
+                    a.member.c_str(), a.id.c_str(), static_cast<unsigned>(hr));
             clearErrorInfo(); // about a call the caller did not make
             break;
         }

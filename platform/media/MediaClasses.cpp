@@ -35,4 +35,14 @@ bool registerMediaClasses() {
     return true;
 }
 
+std::string mediaFrameworkVersion() {
+    guint major = 0, minor = 0, micro = 0, nano = 0;
+    gst_version(&major, &minor, &micro, &nano);
+    std::string text =
+        std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(micro);
+    if (nano != 0)
+        text += "." + std::to_string(nano);
+    return text;
+}
+
 } // namespace norv::platform::media

@@ -17,6 +17,26 @@ namespace norv::platform::media {
 
 namespace {
 
+// The play states' names, for the log.
+const char* playStateName(PlayState state) {
+    switch (state) {
+    case psStopped:
+        return "stopped";
+    case psPaused:
+        return "paused";
+    case psPlaying:
+        return "playing";
+    case psMediaEnded:
+        return "media ended";
+    case psTransitioning:
+        return "transitioning";
+    case psReady:
+        return "ready";
+    default:
+        return "undefined";
+    }
+}
+
 // The pipeline as the graph-creation hooks receive it.
 class MediaGraph final : public ComObject<MediaGraph, IMediaGraph> {
 public:
@@ -496,7 +516,7 @@ void PlayerControl::createAudioTransform() {
                                                 : GstRef<GstElement>::adopt(raw);
     }
     if (!element)
-        g_message("player: no audio transform (0x%08X); audio plays without one",
+        g_warning("player: no audio transform (0x%08X); audio plays without one",
                   static_cast<unsigned>(hr));
     // The pipeline is in NULL here, where its audio filter may change.
     g_object_set(playbin_.get(), "audio-filter", element.get(), nullptr);
@@ -539,6 +559,7 @@ void PlayerControl::setState(PlayState state) {
     if (state == state_)
         return;
     state_ = state;
+    g_debug("player: %s", playStateName(state));
     updateBar();
     fire(IMediaPlayerEvents::dispidPlayStateChange, Variant::fromI4(state));
 }
@@ -653,7 +674,8 @@ void PlayerControl::onError(GstMessage* message) {
     gchar* debug = nullptr;
     gst_message_parse_error(message, &error, &debug);
     std::string text = error && error->message ? error->message : "The medium cannot be played.";
-    g_message("player: %s (%s)", text.c_str(), debug ? debug : "");
+    // The page gets the error as an event; a user running the program sees why.
+    g_warning("player: %s (%s)", text.c_str(), debug ? debug : "");
     if (error)
         g_error_free(error);
     g_free(debug);

@@ -35,6 +35,11 @@ std::string executableDirectory() {
     return ec ? std::string(".") : exe.parent_path().string();
 }
 
+bool holdsExtension(const std::filesystem::path& directory) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(directory / ScriptBridge::extensionFileName, ec);
+}
+
 void initializeExtensions(WebKitWebContext* context, gpointer) {
     auto* directory = static_cast<const char*>(g_object_get_data(G_OBJECT(context), preparedKey));
     webkit_web_context_set_web_extensions_directory(context, directory);
@@ -99,6 +104,7 @@ public:
         impl->disconnect();
         impl->connection_ = std::make_shared<BridgeConnection>(fd, impl);
         impl->connection_->start();
+        g_debug("bridge: a web process connected");
         // Right after the greeting, so the page has it before its document connects.
         if (const char* agent = requestUserAgentOf(impl->view_); *agent)
             impl->connection_->sendUserAgent(agent);
@@ -123,6 +129,7 @@ public:
         }
         if (connection_ != connection)
             return;
+        g_debug("bridge: window.tavi ready in %s", url.toUtf8().c_str());
         if (auto handler = ready_)
             handler(url);
     }
@@ -145,12 +152,40 @@ public:
     std::shared_ptr<BridgeConnection> connection_;
 };
 
+std::string ScriptBridge::findExtensionDirectory(const std::string& executableDirectory,
+                                                 const std::string& installedDirectory) {
+    const std::filesystem::path executable(executableDirectory);
+    if (holdsExtension(executable))
+        return executable.string();
+    if (installedDirectory.empty())
+        return {};
+    const auto installed = (executable / installedDirectory).lexically_normal();
+    if (holdsExtension(installed))
+        return installed.string();
+    return {};
+}
+
+std::string ScriptBridge::programExtensionDirectory() {
+    const std::string executable = executableDirectory();
+    std::string found = findExtensionDirectory(executable, NORV_BRIDGE_RELATIVE_DIR);
+    if (found.empty()) {
+        g_warning("the script bridge %s is neither in %s nor in %s: pages get no window.tavi",
+                  extensionFileName, executable.c_str(),
+                  (std::filesystem::path(executable) / NORV_BRIDGE_RELATIVE_DIR)
+                      .lexically_normal()
+                      .c_str());
+        return executable;
+    }
+    return found;
+}
+
 void ScriptBridge::prepareContext(WebKitWebContext* context,
                                   const std::string& extensionDirectory) {
     if (!context || g_object_get_data(G_OBJECT(context), preparedKey))
         return;
     const std::string directory =
-        extensionDirectory.empty() ? executableDirectory() : extensionDirectory;
+        extensionDirectory.empty() ? programExtensionDirectory() : extensionDirectory;
+    g_debug("bridge: the web processes load %s from %s", extensionFileName, directory.c_str());
     g_object_set_data_full(G_OBJECT(context), preparedKey, g_strdup(directory.c_str()), g_free);
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(initializeExtensions),
                      nullptr);

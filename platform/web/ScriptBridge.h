@@ -89,12 +89,24 @@ public:
     static constexpr const char* extensionFileName = "libnorv-bridge.so";
 
     // Makes the web processes of `context` load the bridge extension from
-    // `extensionDirectory` (empty: the folder of the running executable, where the build
-    // puts libnorv-bridge.so). Call once per context, before any of its views loads a
-    // page; later calls for the same context do nothing. WebKit loads every shared
-    // object of that folder, so keep other .so files out of it.
+    // `extensionDirectory` (empty: programExtensionDirectory()). Call once per context,
+    // before any of its views loads a page; later calls for the same context do nothing.
+    // WebKit loads every shared object of that folder, so keep other .so files out of it.
     static void prepareContext(WebKitWebContext* context,
                                const std::string& extensionDirectory = {});
+
+    // The folder of the running program's extension: the executable's own folder when the
+    // extension is there (the build puts it beside every executable that hosts web views),
+    // else the program's private library folder relative to the executable, where the
+    // install rules put it (<prefix>/bin/../lib/<multiarch>/norv-view), so that one binary
+    // works from the build tree, /usr/local and /usr. When neither holds it, a warning
+    // says so and the executable's folder is returned (pages then get no bridge).
+    static std::string programExtensionDirectory();
+    // The rule of programExtensionDirectory for an executable in `executableDirectory`
+    // whose private folder is `installedDirectory` relative to it: the folder that holds
+    // the extension, normalised; empty when neither does.
+    static std::string findExtensionDirectory(const std::string& executableDirectory,
+                                              const std::string& installedDirectory);
 
     // The User-Agent header of the http and https requests of `view`'s pages, set by the
     // bridge in the page's web process as each request is sent; empty: WebKit's own

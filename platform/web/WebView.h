@@ -38,6 +38,8 @@ public:
 
     // WebKit's own user agent.
     static std::string defaultUserAgent();
+    // The version of the WebKitGTK library in use ("2.42.5").
+    static std::string engineVersion();
 
 private:
     explicit WebView(glib::GObjectRef<WebKitWebView> view);

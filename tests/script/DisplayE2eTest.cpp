@@ -67,7 +67,7 @@ public:
         fd_ = ::open(fifo_.c_str(), O_RDWR | O_CLOEXEC);
         Env env = session.env();
         env.insert(env.end(), buses.begin(), buses.end());
-        env.emplace_back("G_MESSAGES_DEBUG", "Norv-Display");
+        env.emplace_back("G_MESSAGES_DEBUG", "norv-view");
         std::vector<std::string> argv = {DISPLAY_PROBE, "--windows", std::to_string(windows),
                                          "--commands", fifo_.string()};
         if (application)

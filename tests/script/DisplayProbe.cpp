@@ -8,8 +8,9 @@
 //   dialog N      opens a dialog of window N and prints its X window id
 //   quit          ends the program
 // Each command's result is printed ("saver 1 0 -> 0x00000000"). SIGTERM ends the program as
-// a session's end would. With --application it runs as a GtkApplication whose idle
-// inhibition the display service also uses.
+// a session's end would. With --application it registers as the program does (a GtkApplication
+// that is not unique, platform/gtk/DesktopApplication, handed to the display service before
+// the service's desktop is made), and the display service also uses its idle inhibition.
 #include <gdk/gdkx.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -17,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@
 #include <unistd.h>
 
 #include "platform/glib/MainLoopSource.h"
+#include "platform/gtk/DesktopApplication.h"
 #include "script/NativeWindowHandle.h"
 #include "script/TaviDisplay.h"
 #include "script/X11DisplayDesktop.h"
@@ -65,7 +68,8 @@ private:
 struct Probe {
     int windowCount = 1;
     std::string commandPath;
-    GtkApplication* application = nullptr;
+    bool asApplication = false;
+    std::optional<platform::gtk::DesktopApplication> application;
     GMainLoop* loop = nullptr;
     std::vector<GtkWidget*> windows;
     std::vector<GtkWidget*> dialogs;
@@ -81,13 +85,14 @@ struct Probe {
     }
 
     void open() {
-        auto desktop = script::X11DisplayDesktop::instance();
-        if (application)
-            desktop->setApplication(application);
-        display = com::makeObject<script::TaviDisplay>(desktop);
+        if (asApplication) {
+            application.emplace("org.norv.DisplayProbe");
+            script::X11DisplayDesktop::setProgramApplication(application->get());
+        }
+        display = com::makeObject<script::TaviDisplay>(script::X11DisplayDesktop::instance());
+        // Plain windows, as the program's: GTK's inhibition names them all the same.
         for (int i = 1; i <= windowCount; ++i) {
-            GtkWidget* window = application ? gtk_application_window_new(application)
-                                            : gtk_window_new(GTK_WINDOW_TOPLEVEL);
+            GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
             const std::string title = "Display Probe " + std::to_string(i);
             gtk_window_set_title(GTK_WINDOW(window), title.c_str());
             gtk_window_set_default_size(GTK_WINDOW(window), 300, 200);
@@ -169,9 +174,7 @@ struct Probe {
     }
 
     void quit() {
-        if (application)
-            g_application_quit(G_APPLICATION(application));
-        else if (loop)
+        if (loop)
             g_main_loop_quit(loop);
     }
 
@@ -182,6 +185,7 @@ struct Probe {
         display.reset();
         pages.clear();
         script::X11DisplayDesktop::shutdown();
+        script::X11DisplayDesktop::setProgramApplication(nullptr);
         for (GtkWidget* dialog : dialogs)
             gtk_widget_destroy(dialog);
         dialogs.clear();
@@ -199,11 +203,10 @@ struct Probe {
 
 int main(int argc, char** argv) {
     Probe probe;
-    bool asApplication = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--application")
-            asApplication = true;
+            probe.asApplication = true;
         else if (arg == "--windows" && i + 1 < argc)
             probe.windowCount = std::stoi(argv[++i]);
         else if (arg == "--commands" && i + 1 < argc)
@@ -218,28 +221,12 @@ int main(int argc, char** argv) {
         },
         &probe);
 
-    if (asApplication) {
-        probe.application =
-            gtk_application_new("org.norv.DisplayProbe", G_APPLICATION_DEFAULT_FLAGS);
-        g_signal_connect(
-            probe.application, "activate",
-            G_CALLBACK(+[](GApplication*, gpointer self) { static_cast<Probe*>(self)->open(); }),
-            &probe);
-        g_signal_connect(
-            probe.application, "shutdown",
-            G_CALLBACK(+[](GApplication*, gpointer self) { static_cast<Probe*>(self)->close(); }),
-            &probe);
-        char* args[] = {argv[0], nullptr};
-        const int code = g_application_run(G_APPLICATION(probe.application), 1, args);
-        g_object_unref(probe.application);
-        return code;
-    }
-
     gtk_init(&argc, &argv);
     probe.loop = g_main_loop_new(nullptr, FALSE);
     probe.open();
     g_main_loop_run(probe.loop);
     probe.close();
+    probe.application.reset();
     g_main_loop_unref(probe.loop);
     return 0;
 }
