@@ -344,6 +344,7 @@ void TaviDialogBase::onBeforeNavigate(const std::string& uri, bool engineErrorPa
             return;
     }
     // A new top-level document begins.
+    ++navigations_;
     firstNavigation_ = false;
     layoutPending_ = true;
     engineErrorPage_ = false;
@@ -407,9 +408,24 @@ void TaviDialogBase::onDocumentComplete(const std::string& uri) {
 }
 
 void TaviDialogBase::layOut() {
-    loadDeclaration();
-    applyDeclaration();
-    sizeWindow();
+    // Each step reads the page: the document may go away meanwhile (the page navigates
+    // on, in another web process perhaps). Then the next document is the one to lay out,
+    // and this one's failure is nobody's concern.
+    const unsigned serial = navigations_;
+    auto superseded = [&] { return navigations_ != serial; };
+    try {
+        loadDeclaration();
+        if (!superseded())
+            applyDeclaration();
+        if (!superseded())
+            sizeWindow();
+    } catch (const com::FrameworkException& e) {
+        if (superseded() || e.hresult() == com::RPC_E_DISCONNECTED)
+            return;
+        throw;
+    }
+    if (superseded())
+        return;
     if (centerPending_) {
         centre();
         centerPending_ = false;

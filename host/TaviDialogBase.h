@@ -202,6 +202,7 @@ private:
     bool firstNavigation_ = true;
     bool layoutPending_ = true;
     bool shown_ = false;
+    unsigned navigations_ = 0; // new top-level documents begun so far
     int busy_ = 0;
     bool destroyPending_ = false;
     unsigned destroySource_ = 0;
