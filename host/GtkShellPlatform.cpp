@@ -64,7 +64,12 @@ std::unique_ptr<app::OwnerWindow> GtkShellPlatform::createOwnerWindow() {
 }
 
 int GtkShellPlatform::runMessageLoop() {
-    return platform::gtk::MessageLoop::run();
+    const int code = platform::gtk::MessageLoop::run();
+    // A loop of a `run` that a page started ends when the last host window closes; the
+    // loops around it must end too, or the program would stay without a window.
+    if (HostDialog::liveCount() == 0 && platform::gtk::MessageLoop::isRunning())
+        platform::gtk::MessageLoop::postQuit(code);
+    return code;
 }
 
 int GtkShellPlatform::lastQuitCode() const {

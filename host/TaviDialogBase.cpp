@@ -412,7 +412,9 @@ void TaviDialogBase::layOut() {
     // on, in another web process perhaps). Then the next document is the one to lay out,
     // and this one's failure is nobody's concern.
     const unsigned serial = navigations_;
-    auto superseded = [&] { return navigations_ != serial; };
+    auto superseded = [&] {
+        return navigations_ != serial;
+    };
     try {
         loadDeclaration();
         if (!superseded())

@@ -6,6 +6,9 @@
 #include "platform/glib/GObjectRef.h"
 #include "platform/web/WebContext.h"
 
+// G_MESSAGES_DEBUG=Norv-Browser logs the events told to the host.
+#define NORV_LOG(...) g_log("Norv-Browser", G_LOG_LEVEL_DEBUG, __VA_ARGS__)
+
 namespace norv::web {
 
 using glib::GObjectRef;
@@ -83,6 +86,7 @@ private:
         gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
         g_signal_connect(view_, "ready-to-show", G_CALLBACK(onReady), this);
         g_signal_connect(view_, "close", G_CALLBACK(onClose), this);
+        g_signal_connect(view_, "notify::title", G_CALLBACK(onTitle), this);
         g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
     }
 
@@ -93,6 +97,10 @@ private:
         if (geometry.width > 0 && geometry.height > 0)
             gtk_window_set_default_size(self->window_, geometry.width, geometry.height);
         gtk_widget_show_all(GTK_WIDGET(self->window_));
+    }
+    static void onTitle(WebKitWebView* view, GParamSpec*, PopupWindow* self) {
+        const char* title = webkit_web_view_get_title(view);
+        gtk_window_set_title(self->window_, title ? title : "");
     }
     static void onClose(WebKitWebView*, PopupWindow* self) {
         gtk_widget_destroy(GTK_WIDGET(self->window_));
@@ -116,6 +124,8 @@ public:
         g_signal_connect(background_, "draw", G_CALLBACK(onDrawBackground), this);
         g_signal_connect(background_, "realize", G_CALLBACK(onBackgroundRealized), this);
         gtk_overlay_add_overlay(GTK_OVERLAY(overlay_.get()), GTK_WIDGET(view));
+        // The view's place is the program's, whatever size the view would like.
+        g_signal_connect(overlay_.get(), "get-child-position", G_CALLBACK(onChildPosition), this);
         gtk_widget_show(background_);
         gtk_widget_show(GTK_WIDGET(view));
         shrink();
@@ -136,6 +146,7 @@ public:
         WebKitWebView* view = owner_.view_.get();
         g_signal_handlers_disconnect_by_data(view, this);
         g_signal_handlers_disconnect_by_data(background_, this);
+        g_signal_handlers_disconnect_by_data(overlay_.get(), this);
         if (snapshotting_)
             g_cancellable_cancel(snapshotting_.get());
         // A decision still held goes its default way when it is dropped.
@@ -151,13 +162,22 @@ public:
 
     GtkWidget* widget() const { return overlay_.get(); }
 
-    // The view in the corner, a pixel large; or over the whole area.
+    // Over the whole area when shown; in the corner, a pixel large, when hidden.
+    static gboolean onChildPosition(GtkOverlay* overlay, GtkWidget* child, GdkRectangle* allocation,
+                                    Impl* self) {
+        if (child != GTK_WIDGET(self->owner_.view_.get()))
+            return FALSE;
+        allocation->x = 0;
+        allocation->y = 0;
+        allocation->width = self->shown_ ? gtk_widget_get_allocated_width(GTK_WIDGET(overlay)) : 1;
+        allocation->height =
+            self->shown_ ? gtk_widget_get_allocated_height(GTK_WIDGET(overlay)) : 1;
+        return TRUE;
+    }
+
     void shrink() {
-        GtkWidget* view = GTK_WIDGET(owner_.view_.get());
-        gtk_widget_set_halign(view, GTK_ALIGN_START);
-        gtk_widget_set_valign(view, GTK_ALIGN_START);
-        gtk_widget_set_size_request(view, 1, 1);
         shown_ = false;
+        gtk_widget_queue_resize(GTK_WIDGET(owner_.view_.get()));
         gtk_widget_queue_draw(background_);
     }
 
@@ -173,6 +193,7 @@ public:
     }
 
     void hide(cairo_surface_t* picture) {
+        NORV_LOG("hidden behind %s", picture ? "the previous page" : "white");
         hideWanted_ = false;
         if (snapshot_)
             cairo_surface_destroy(snapshot_);
@@ -186,11 +207,8 @@ public:
             cairo_surface_destroy(snapshot_);
             snapshot_ = nullptr;
         }
-        GtkWidget* view = GTK_WIDGET(owner_.view_.get());
-        gtk_widget_set_size_request(view, -1, -1);
-        gtk_widget_set_halign(view, GTK_ALIGN_FILL);
-        gtk_widget_set_valign(view, GTK_ALIGN_FILL);
         shown_ = true;
+        gtk_widget_queue_resize(GTK_WIDGET(owner_.view_.get()));
     }
 
     void setBusy(bool busy) {
@@ -241,6 +259,9 @@ public:
         if (const char* uri =
                 webkit_uri_request_get_uri(webkit_response_policy_decision_get_request(response)))
             self->events_.onNavigationAddress(uri);
+        NORV_LOG("main response %s%s",
+                 webkit_uri_request_get_uri(webkit_response_policy_decision_get_request(response)),
+                 self->hideWanted_ ? ", held for the picture" : "");
         if (!self->hideWanted_ || self->held_)
             return FALSE;
         // The old page is still there while the decision waits: its picture now.
@@ -282,6 +303,7 @@ public:
                                   ? std::string(current ? current : "")
                                   : self->requested_;
             self->requested_.clear();
+            NORV_LOG("before-navigate %s%s", uri.c_str(), errorPage ? " (error page)" : "");
             self->events_.onBeforeNavigate(uri, errorPage);
             break;
         }
@@ -293,6 +315,7 @@ public:
             self->readyState_ = 3;
             if (self->hideWanted_)
                 self->hide(nullptr);
+            NORV_LOG("navigate-complete %s", current ? current : "");
             self->events_.onNavigateComplete(current ? current : "");
             break;
         case WEBKIT_LOAD_FINISHED: {
@@ -301,6 +324,7 @@ public:
             // A failed load brought no document of its own.
             if (std::exchange(self->failed_, false))
                 break;
+            NORV_LOG("document-complete %s", current ? current : "");
             self->events_.onDocumentComplete(current ? current : "");
             break;
         }
@@ -315,6 +339,8 @@ public:
         if (status == com::S_OK)
             return TRUE;
         const std::string failing = uri ? uri : "";
+        NORV_LOG("navigate-error %s 0x%08X (%s)", failing.c_str(), static_cast<unsigned>(status),
+                 error->message);
         self->events_.onNavigationAddress(failing);
         if (self->events_.onNavigateError(failing, status))
             return TRUE;
