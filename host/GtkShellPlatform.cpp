@@ -7,8 +7,9 @@
 
 #include "app/Application.h"
 #include "app/TaviHost.h"
-#include "host/PlaceholderHostWindow.h"
+#include "host/HostDialog.h"
 #include "host/ShellOwnerWindow.h"
+#include "host/TrustedOrigins.h"
 #include "host/WebSession.h"
 #include "platform/com/Bstr.h"
 #include "platform/com/Exceptions.h"
@@ -54,7 +55,8 @@ std::u16string GtkShellPlatform::currentDirectory() {
 
 std::unique_ptr<app::HostWindow>
 GtkShellPlatform::createHostWindow(com::ComPtr<app::TaviHost> host) {
-    return std::make_unique<PlaceholderHostWindow>(std::move(host), WebSession::instance());
+    return std::make_unique<HostDialog>(std::move(host), WebSession::instance(),
+                                        TrustedOrigins::parseList(res::trustedOrigins()));
 }
 
 std::unique_ptr<app::OwnerWindow> GtkShellPlatform::createOwnerWindow() {
@@ -62,7 +64,12 @@ std::unique_ptr<app::OwnerWindow> GtkShellPlatform::createOwnerWindow() {
 }
 
 int GtkShellPlatform::runMessageLoop() {
-    return platform::gtk::MessageLoop::run();
+    const int code = platform::gtk::MessageLoop::run();
+    // A loop of a `run` that a page started ends when the last host window closes; the
+    // loops around it must end too, or the program would stay without a window.
+    if (HostDialog::liveCount() == 0 && platform::gtk::MessageLoop::isRunning())
+        platform::gtk::MessageLoop::postQuit(code);
+    return code;
 }
 
 int GtkShellPlatform::lastQuitCode() const {

@@ -1,7 +1,7 @@
 #pragma once
 // The application shell on the GTK desktop: resources from the executable's bundle,
-// GtkMessageDialogs, WebKit's session, the placeholder host window, the hidden owner
-// window and the GLib message loop.
+// GtkMessageDialogs, WebKit's session, the host dialog, the hidden owner window and the
+// GLib message loop.
 
 #include "app/ShellPlatform.h"
 

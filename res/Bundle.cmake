@@ -1,11 +1,13 @@
-# norv_resource_bundle(OUT_VAR NAME <name> [STARTUP_URI <text>] [CAPTION <text>]):
+# norv_resource_bundle(OUT_VAR NAME <name> [STARTUP_URI <text>] [CAPTION <text>]
+#                      [TRUSTED_ORIGINS <list>]):
 # generates the GResource bundle of a program (string table, version, icon 128 and the
 # HTML resources) and puts the path of its C source into OUT_VAR. Add that source to the
 # executable itself: the bundle registers itself when the program starts, and each
 # executable can carry its own string table.
 #
 # Entries: /norv/strings/<id> (132 the startup address, 133 the caption; an empty value
-# leaves the entry out), /norv/version (four dotted numbers), /norv/icons/128 (PNG) and
+# leaves the entry out), /norv/trusted-origins (the origins trusted besides the startup
+# address's, blank separated; left out when there are none), /norv/version (four dotted numbers), /norv/icons/128 (PNG) and
 # /norv/html/<NAME> (the HTML resources, names in upper case).
 set(NORV_RES_DIR ${CMAKE_CURRENT_LIST_DIR})
 
@@ -21,7 +23,7 @@ function(norv_write_if_changed path content)
 endfunction()
 
 function(norv_resource_bundle out_var)
-    cmake_parse_arguments(B "" "NAME;STARTUP_URI;CAPTION" "" ${ARGN})
+    cmake_parse_arguments(B "" "NAME;STARTUP_URI;CAPTION" "TRUSTED_ORIGINS" ${ARGN})
     find_program(NORV_GLIB_COMPILE_RESOURCES glib-compile-resources REQUIRED)
     set(gen ${CMAKE_CURRENT_BINARY_DIR}/${B_NAME})
     # Every file of the bundle is a dependency of its source: a configuration that changes
@@ -38,6 +40,15 @@ function(norv_resource_bundle out_var)
         norv_write_if_changed(${gen}/strings/133 "${B_CAPTION}")
         string(APPEND entries "    <file alias=\"strings/133\">${gen}/strings/133</file>\n")
         list(APPEND depends ${gen}/strings/133)
+    endif()
+    if(B_TRUSTED_ORIGINS)
+        list(JOIN B_TRUSTED_ORIGINS " " origins)
+        norv_write_if_changed(${gen}/trusted-origins "${origins}")
+        string(APPEND entries
+               "    <file alias=\"trusted-origins\">${gen}/trusted-origins</file>\n")
+        list(APPEND depends ${gen}/trusted-origins)
+    elseif(EXISTS ${gen}/trusted-origins)
+        file(REMOVE ${gen}/trusted-origins)
     endif()
     norv_write_if_changed(${gen}/version "${PROJECT_VERSION}")
     string(APPEND entries "    <file alias=\"version\">${gen}/version</file>\n")

@@ -57,6 +57,10 @@ std::optional<std::string> loadString(unsigned id) {
     return lookup("/norv/strings/" + std::to_string(id));
 }
 
+std::string trustedOrigins() {
+    return lookup("/norv/trusted-origins").value_or(std::string());
+}
+
 std::optional<std::array<std::uint16_t, 4>> fileVersion() {
     auto text = lookup("/norv/version");
     if (!text)

@@ -20,6 +20,11 @@ constexpr unsigned IDI_PROGRAM = 128;
 // The UTF-8 text of string table entry `id`; nullopt when the program has no such entry.
 std::optional<std::string> loadString(unsigned id);
 
+// The origins the program's pages trust besides their startup address's and the program's
+// own, as the build named them (separated by blanks, commas or semicolons); empty when the
+// build named none.
+std::string trustedOrigins();
+
 // The four parts of the program's version, most significant first; nullopt when the
 // program carries no version or it is malformed.
 std::optional<std::array<std::uint16_t, 4>> fileVersion();

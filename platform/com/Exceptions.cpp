@@ -59,6 +59,14 @@ void throwIfFailed(HRESULT hr) {
 }
 
 std::u16string messageForHResult(HRESULT hr) {
+    if (auto text = systemMessageForHResult(hr))
+        return *text;
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "Unknown error 0x%08X", static_cast<unsigned>(hr));
+    return utf8ToUtf16(buffer);
+}
+
+std::optional<std::u16string> systemMessageForHResult(HRESULT hr) {
     switch (hr) {
     case S_OK:
         return u"The operation completed successfully.";
@@ -145,9 +153,7 @@ std::u16string messageForHResult(HRESULT hr) {
     default:
         break;
     }
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "Unknown error 0x%08X", static_cast<unsigned>(hr));
-    return utf8ToUtf16(buffer);
+    return std::nullopt;
 }
 
 HRESULT reportException(const IID& iid, std::exception_ptr error) {

@@ -3,6 +3,7 @@
 // that turns them back into an HRESULT plus error information.
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -75,6 +76,9 @@ void throwIfFailed(HRESULT hr);
 
 // The text the system gives for an HRESULT ("Unspecified error" for E_FAIL, ...).
 std::u16string messageForHResult(HRESULT hr);
+// The same, but nothing for an HRESULT the system has no text for (where
+// messageForHResult says "Unknown error 0x...").
+std::optional<std::u16string> systemMessageForHResult(HRESULT hr);
 
 // Publishes error information for a caught framework exception under `iid` (description
 // cut to 256 characters) and returns its HRESULT. std::bad_alloc becomes E_OUTOFMEMORY;

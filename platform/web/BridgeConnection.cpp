@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "platform/com/ErrorInfo.h"
@@ -368,6 +369,9 @@ void BridgeConnection::serveRequest(rpc::Message& message, rpc::Message& reply) 
     case Op::ScriptError:
         onScriptError(args, reply);
         break;
+    case Op::WindowCall:
+        onWindowCall(args, reply);
+        break;
     default:
         reply.values = {errorValue(com::E_NOTIMPL)};
         break;
@@ -568,6 +572,40 @@ void BridgeConnection::onScriptError(const std::vector<Value>& args, rpc::Messag
                       args[4].i4};
     const bool keep = host_ ? host_->scriptError(error) : true;
     reply.values = {Value::fromBool(keep)};
+}
+
+void BridgeConnection::onWindowCall(const std::vector<Value>& args, rpc::Message& reply) {
+    static constexpr std::pair<std::u16string_view, WindowCall> names[] = {
+        {u"close", WindowCall::close},
+        {u"resizeTo", WindowCall::resizeTo},
+        {u"resizeBy", WindowCall::resizeBy},
+        {u"moveTo", WindowCall::moveTo},
+        {u"moveBy", WindowCall::moveBy}};
+    const WindowCall* call = nullptr;
+    if (args.size() == 3 && args[0].isString())
+        for (const auto& [name, which] : names)
+            if (args[0].text16 == name)
+                call = &which;
+    if (!call) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    // The arguments as the engine's own window functions take them: numbers, truncated.
+    std::int32_t xy[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        Variant in;
+        Value error;
+        Variant number;
+        if (fromWire(args[1 + i], in, error) &&
+            com::succeeded(com::changeType(number, in, com::VT_R8)) && std::isfinite(number.r8()))
+            xy[i] = static_cast<std::int32_t>(std::clamp(number.r8(), -2147483648.0, 2147483647.0));
+    }
+    if (!host_)
+        return;
+    com::clearErrorInfo();
+    const HRESULT hr = host_->windowCall(*call, xy[0], xy[1]);
+    if (com::failed(hr))
+        reply.values = {errorValue(hr, failureText(hr))};
 }
 
 // ---- Values ----------------------------------------------------------------------------

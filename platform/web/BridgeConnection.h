@@ -51,6 +51,9 @@ public:
     struct Host {
         virtual void documentReady(const com::Bstr& url) = 0;
         virtual bool scriptError(const ScriptError& error) = 0;
+        // The page called a window function that belongs to the host; a failure's text
+        // is taken from the thread's error information.
+        virtual com::HRESULT windowCall(WindowCall call, std::int32_t x, std::int32_t y) = 0;
 
     protected:
         ~Host() = default;
@@ -166,6 +169,7 @@ private:
     void onCall(const std::vector<rpc::Value>& args, rpc::Message& reply);
     void onHas(const std::vector<rpc::Value>& args, rpc::Message& reply);
     void onScriptError(const std::vector<rpc::Value>& args, rpc::Message& reply);
+    void onWindowCall(const std::vector<rpc::Value>& args, rpc::Message& reply);
 
     struct Native {
         com::ComPtr<com::IDispatch> object;

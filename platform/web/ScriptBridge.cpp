@@ -140,6 +140,13 @@ public:
         return true;
     }
 
+    HRESULT windowCall(WindowCall call, std::int32_t x, std::int32_t y) override {
+        auto self = shared_from_this();
+        if (auto handler = window_)
+            return handler(call, x, y);
+        return com::S_OK;
+    }
+
     bool onOwnThread() const { return std::this_thread::get_id() == thread_; }
 
     WebKitWebView* view_;
@@ -149,6 +156,7 @@ public:
     std::vector<std::pair<std::u16string, ComPtr<com::IDispatch>>> bound_;
     std::function<void(const Bstr&)> ready_;
     std::function<bool(const ScriptError&)> error_;
+    std::function<HRESULT(WindowCall, std::int32_t, std::int32_t)> window_;
     std::shared_ptr<BridgeConnection> connection_;
 };
 
@@ -237,6 +245,11 @@ void ScriptBridge::setScriptWindowReadyHandler(std::function<void(const Bstr& ur
 
 void ScriptBridge::setScriptErrorHandler(std::function<bool(const ScriptError&)> handler) {
     impl_->error_ = std::move(handler);
+}
+
+void ScriptBridge::setWindowCallHandler(
+    std::function<HRESULT(WindowCall call, std::int32_t x, std::int32_t y)> handler) {
+    impl_->window_ = std::move(handler);
 }
 
 bool ScriptBridge::hasScriptWindow() const {

@@ -74,6 +74,9 @@ constexpr com::HRESULT RPC_E_TIMEOUT = com::hresult(0x8001011F);
 // A call into the page from another thread that the UI thread cancelled.
 constexpr com::HRESULT RPC_E_CALL_CANCELED = com::hresult(0x80010002);
 
+// The page's own window functions that belong to the host.
+enum class WindowCall { close, resizeTo, resizeBy, moveTo, moveBy };
+
 // An uncaught script error of the top document, as the page reported it.
 struct ScriptError {
     com::Bstr url;
@@ -148,6 +151,14 @@ public:
     // value says whether the page's scripts should go on running; WebKit cannot stop
     // them, so it is only passed on.
     void setScriptErrorHandler(std::function<bool(const ScriptError&)> handler);
+
+    // Called when the top document calls window.close(), resizeTo(x, y), resizeBy(x, y),
+    // moveTo(x, y) or moveBy(x, y) (the arguments as numbers, truncated; 0 for what is no
+    // number): the page's own functions of that name come here instead of the engine. A
+    // failure is thrown in the page with its text taken from the thread's error
+    // information. Without a handler the calls do nothing.
+    void setWindowCallHandler(
+        std::function<com::HRESULT(WindowCall call, std::int32_t x, std::int32_t y)> handler);
 
     // True while a top document is connected (its window object was made ready and its
     // web process is alive).

@@ -123,6 +123,19 @@ protected:
               << "');</script>";
     }
 
+    // Writes page `name` into the test's folder beside start.htm, which opens it: pages of
+    // the startup address's origin are the ones that get window.tavi. SERVER in the page
+    // stands for the test server's address.
+    void startOnLocalPage(const std::string& name, std::string html) {
+        const std::string base = server.url("");
+        for (auto at = html.find("SERVER"); at != std::string::npos;
+             at = html.find("SERVER", at + base.size()))
+            html.replace(at, 6, base);
+        std::ofstream(cwd.path() / name) << html;
+        std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
+            << "<!DOCTYPE html><script>location.replace('" << name << "');</script>";
+    }
+
     // Starts a program in the test's folder (so that "./start.htm" is found there).
     Process start(const std::string& exe, const std::vector<std::string>& args = {}) {
         std::vector<std::string> argv = {
@@ -171,15 +184,17 @@ TEST_F(ShellTest, EveryRequestAndNavigatorUserAgentCarryTheToken) {
 }
 
 // The page reads tavi.host, then changes the user agent step by step, loading itself
-// again after each change (?step=N): each load shows the user agent that the change gave
-// the next requests, and reports what script read in its address.
+// again after each change (?step=N): each load first reports its address to the server
+// (/host.html?step=N&v=...), so that the report shows the user agent that the change gave
+// the next requests and what script read before.
 constexpr const char* kHostPage = R"(<!DOCTYPE html><html><body><script>
 var step = Number(new URLSearchParams(location.search).get('step') || '1');
 function next(value) {
-  location.replace('/host.html?step=' + (step + 1) + '&v=' +
+  location.replace('host.htm?step=' + (step + 1) + '&v=' +
                    encodeURIComponent(JSON.stringify(value)) + '&ua=' +
                    encodeURIComponent(navigator.userAgent));
 }
+fetch('SERVER/host.html' + location.search).then(function () {
 try {
   var host = window.tavi.host;
   if (step == 1) {
@@ -208,15 +223,14 @@ try {
     next(host.userAgentProperties);
   }
 } catch (e) {
-  location.replace('/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
+  fetch('SERVER/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
 }
+});
 </script></body></html>)";
 
 TEST_F(ShellTest, ScriptReadsTheHostAndReplacesTheUserAgent) {
-    server.serve("/host.html", kHostPage);
-    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
-        << "<!DOCTYPE html><script>location.replace('" << server.url("/host.html")
-        << "');</script>";
+    server.serve("/host.html", "", "text/plain");
+    startOnLocalPage("host.htm", kHostPage);
     Process shell = start(NORV_VIEW_RELATIVE);
 
     auto load = [&](int step) {
@@ -280,7 +294,9 @@ TEST_F(ShellTest, ScriptReadsTheHostAndReplacesTheUserAgent) {
 // right before it, although WebKit applies its own setting only after the turn.
 constexpr const char* kSameTurnPage = R"(<!DOCTYPE html><html><body><script>
 var n = 0;
-function probe(kind, step) { return '/seen?step=' + step + '&kind=' + kind + '&n=' + (n++); }
+function probe(kind, step) {
+  return 'SERVER/seen?step=' + step + '&kind=' + kind + '&n=' + (n++);
+}
 function xhr(url) {
   return new Promise(function (done) {
     var r = new XMLHttpRequest(); r.onloadend = done; r.open('GET', url); r.send();
@@ -292,8 +308,9 @@ function image(url) {
   });
 }
 function failed(e) {
-  location.replace('/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
+  fetch('SERVER/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
 }
+fetch('SERVER/same-turn.html').then(function () {
 try {
   var host = window.tavi.host;
   host.userAgentProperties = 'SameTurn 3';
@@ -301,19 +318,18 @@ try {
                image(probe('image', 'text'))]).then(function () {
     host.userAgentProperties = '';
     return Promise.all([fetch(probe('fetch', 'default')), xhr(probe('xhr', 'default'))]);
-  }).then(function () { fetch('/done'); }, failed);
+  }).then(function () { fetch('SERVER/done'); }, failed);
 } catch (e) {
   failed(e);
 }
+});
 </script></body></html>)";
 
 TEST_F(ShellTest, RequestsInTheSameScriptTurnCarryTheAssignedUserAgent) {
-    server.serve("/same-turn.html", kSameTurnPage);
+    server.serve("/same-turn.html", "", "text/plain");
     server.serve("/seen", "seen", "text/plain");
     server.serve("/done", "done", "text/plain");
-    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
-        << "<!DOCTYPE html><script>location.replace('" << server.url("/same-turn.html")
-        << "');</script>";
+    startOnLocalPage("same-turn.htm", kSameTurnPage);
     Process shell = start(NORV_VIEW_RELATIVE);
 
     auto page = server.waitForPath("/same-turn.html");
@@ -436,10 +452,11 @@ TEST_F(ShellTest, ProgramWithoutStartupAddressShowsAMessageAndNoWindow) {
 constexpr const char* kUserAgentRulePage = R"(<!DOCTYPE html><html><body><script>
 var step = Number(new URLSearchParams(location.search).get('step') || '1');
 function next(value) {
-  location.replace('/rule.html?step=' + (step + 1) + '&v=' +
+  location.replace('rule.htm?step=' + (step + 1) + '&v=' +
                    encodeURIComponent(JSON.stringify(value)) + '&ua=' +
                    encodeURIComponent(navigator.userAgent));
 }
+fetch('SERVER/rule.html' + location.search).then(function () {
 try {
   var host = window.tavi.host;
   if (step == 1) {
@@ -453,19 +470,18 @@ try {
     });
     next({numbers: numbers, kept: host.userAgentProperties});
   } else {
-    fetch('/done?ua=' + encodeURIComponent(navigator.userAgent));
+    fetch('SERVER/done?ua=' + encodeURIComponent(navigator.userAgent));
   }
 } catch (e) {
-  location.replace('/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
+  fetch('SERVER/failed?e=' + encodeURIComponent(String(e) + ' ' + e.number));
 }
+});
 </script></body></html>)";
 
 TEST_F(ShellTest, UserAgentTextsRequestsCannotCarryAreRefusedAndOthersAreEncodedOnce) {
-    server.serve("/rule.html", kUserAgentRulePage);
+    server.serve("/rule.html", "", "text/plain");
     server.serve("/done", "done", "text/plain");
-    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
-        << "<!DOCTYPE html><script>location.replace('" << server.url("/rule.html")
-        << "');</script>";
+    startOnLocalPage("rule.htm", kUserAgentRulePage);
     Process shell = start(NORV_VIEW_RELATIVE);
     auto load = [&](int step) {
         return server.waitFor([step](const HttpRequest& r) {
@@ -508,13 +524,10 @@ TEST_F(ShellTest, ASecondWindowOpenedAfterAVeryLongUserAgentLoads) {
         << "<!DOCTYPE html><script>tavi.host.userAgentProperties = '';"
         << "new Image().src = '" << server.url("/second-loaded") << "';</script>";
     server.serve("/second-loaded", "", "image/png");
-    server.serve("/long.html",
-                 "<!DOCTYPE html><script>tavi.host.userAgentProperties = 'x'.repeat(1 << 20);"
-                 "tavi.host.run('" +
-                     (cwd.path() / "second.htm").string() + "', 'Second');</script>");
-    std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
-        << "<!DOCTYPE html><script>location.replace('" << server.url("/long.html")
-        << "');</script>";
+    startOnLocalPage("long.htm",
+                     "<!DOCTYPE html><script>tavi.host.userAgentProperties = 'x'.repeat(1 << 20);"
+                     "tavi.host.run('" +
+                         (cwd.path() / "second.htm").string() + "', 'Second');</script>");
     Process shell = start(NORV_VIEW_RELATIVE);
     auto loaded = server.waitForPath("/second-loaded");
     ASSERT_TRUE(loaded) << shell.output();

@@ -111,10 +111,18 @@ HttpServer::HttpServer() {
 }
 
 HttpServer::~HttpServer() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        held_.clear();
+    }
+    changed_.notify_all();
     char c = 'x';
     [[maybe_unused]] auto n = ::write(wake_[1], &c, 1);
     if (thread_.joinable())
         thread_.join();
+    for (std::thread& client : clients_)
+        client.join();
     ::close(listen_);
     ::close(wake_[0]);
     ::close(wake_[1]);
@@ -132,6 +140,27 @@ void HttpServer::serve(const std::string& path, std::string body, std::string co
 void HttpServer::setFallback(std::function<HttpResponse(const HttpRequest&)> handler) {
     std::lock_guard lock(mutex_);
     fallback_ = std::move(handler);
+}
+
+void HttpServer::hold(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    held_.push_back(path);
+}
+
+void HttpServer::release(const std::string& path) {
+    {
+        std::lock_guard lock(mutex_);
+        std::erase(held_, path);
+    }
+    changed_.notify_all();
+}
+
+void HttpServer::record(HttpRequest request) {
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(std::move(request));
+    }
+    changed_.notify_all();
 }
 
 std::vector<HttpRequest> HttpServer::requests() const {
@@ -177,8 +206,11 @@ void HttpServer::loop() {
         if (fds[0].revents & POLLIN) {
             int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client >= 0) {
-                handle(client);
-                ::close(client);
+                // A held request must not keep the others waiting.
+                clients_.emplace_back([this, client] {
+                    handle(client);
+                    ::close(client);
+                });
             }
         }
     }
@@ -233,8 +265,18 @@ void HttpServer::handle(int client) {
 
     HttpResponse response{404, "text/plain", "not found"};
     std::function<HttpResponse(const HttpRequest&)> fallback;
+    bool wasHeld = false;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        auto isHeld = [&] {
+            return std::find(held_.begin(), held_.end(), req.path) != held_.end();
+        };
+        if (isHeld()) {
+            wasHeld = true;
+            requests_.push_back(req); // seen now, answered later
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return stopping_ || !isHeld(); });
+        }
         if (auto it = pages_.find(req.path); it != pages_.end())
             response = it->second;
         else
@@ -248,11 +290,8 @@ void HttpServer::handle(int client) {
                        "\r\nCache-Control: no-store\r\nAccess-Control-Allow-Origin: *"
                        "\r\nConnection: close\r\n\r\n";
     sendAll(client, head + (req.method == "HEAD" ? std::string() : response.body));
-    {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(std::move(req));
-    }
-    changed_.notify_all();
+    if (!wasHeld)
+        record(std::move(req));
 }
 
 } // namespace norv::test

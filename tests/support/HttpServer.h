@@ -2,6 +2,8 @@
 // Test support: a small HTTP/1.1 server on a free loopback port. It serves fixed pages
 // and records every request, so a test can see what the browser sent (headers such as
 // User-Agent) and what a test page reported back (for example fetch('/report?...')).
+// A path can be held: its requests are recorded when they arrive and answered only once
+// it is released (a slow resource), while every other request is served meanwhile.
 
 #include <chrono>
 #include <condition_variable>
@@ -53,6 +55,10 @@ public:
                std::string contentType = "text/html; charset=utf-8");
     // A handler for requests no fixed page answers.
     void setFallback(std::function<HttpResponse(const HttpRequest&)> handler);
+    // Requests to `path` wait for release(path) (or the server's end) before they are
+    // answered.
+    void hold(const std::string& path);
+    void release(const std::string& path);
 
     std::vector<HttpRequest> requests() const;
     // Waits for a recorded request that matches; searches all requests seen so far first.
@@ -67,16 +73,20 @@ public:
 private:
     void loop();
     void handle(int client);
+    void record(HttpRequest request);
 
     int listen_ = -1;
     int wake_[2] = {-1, -1};
     std::uint16_t port_ = 0;
     std::thread thread_;
+    std::vector<std::thread> clients_; // one per connection, joined at the end
+    bool stopping_ = false;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::map<std::string, HttpResponse> pages_;
     std::function<HttpResponse(const HttpRequest&)> fallback_;
     std::vector<HttpRequest> requests_;
+    std::vector<std::string> held_;
 };
 
 } // namespace norv::test

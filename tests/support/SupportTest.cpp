@@ -39,6 +39,30 @@ TEST(HttpServerTest, ServesPagesAndRecordsRequests) {
     EXPECT_FALSE(req->param("z"));
 }
 
+TEST(HttpServerTest, AHeldPathIsSeenAtOnceAndAnsweredOnlyOnceReleasedWhileOthersAreServed) {
+    HttpServer server;
+    server.serve("/slow", "slow");
+    server.serve("/fast", "fast");
+    server.hold("/slow");
+    auto fetch = [&](const std::string& path) {
+        return Process::spawn(
+            {"python3", "-c",
+             "import urllib.request,sys;print(urllib.request.urlopen(sys.argv[1]).read().decode())",
+             server.url(path)});
+    };
+    Process slow = fetch("/slow");
+    ASSERT_TRUE(server.waitForPath("/slow"));
+    auto [code, out] = runCommand(
+        {"python3", "-c",
+         "import urllib.request,sys;print(urllib.request.urlopen(sys.argv[1]).read().decode())",
+         server.url("/fast")});
+    EXPECT_EQ(out, "fast\n");
+    EXPECT_TRUE(slow.running());
+    server.release("/slow");
+    EXPECT_EQ(slow.wait(), 0);
+    EXPECT_EQ(slow.output(), "slow\n");
+}
+
 TEST(XSessionTest, StartsServerWithWindowManager) {
     XSession x;
     auto [code, out] = x.run({"xprop", "-root", "_NET_SUPPORTED"});

@@ -6,7 +6,9 @@
 //   [make, classify, forget, setPath, get, put, call, has, units, fromUnits, run]
 //
 // Native entry point: nat(op, handle, name, ...values)
-//   op 1 get, 2 put, 3 call (name "" calls DISPID 0), 4 has, 5 script error.
+//   op 1 get, 2 put, 3 call (name "" calls DISPID 0), 4 has, 5 script error, 6 a call of
+//   the page's window functions that belong to the host (close, resizeTo, resizeBy,
+//   moveTo, moveBy; name and two arguments).
 //   The name is a string, or the Uint16Array of its code units when it is not well formed
 //   (a lone surrogate cannot be read through the engine's UTF-8 interface).
 //   It returns the value, or FAIL (whose n and d hold the HRESULT and text), or for a
@@ -244,6 +246,22 @@ globalThis.addEventListener("error", function (e) {
             nat(5, 0, "", url, message, line, 0, column);
     }, 0);
 });
+// Closing, moving and sizing the page's own window are the host's: the engine would refuse
+// window.close() to a page with history, and size the window against the host's rules.
+function windowCall(name) {
+    return function (x, y) {
+        if (nat(6, 0, name, x, y) === FAIL)
+            throw thrown();
+    };
+}
+for (const name of ["close", "resizeTo", "resizeBy", "moveTo", "moveBy"]) {
+    try {
+        defineProperty(globalThis, name,
+                       {configurable: true, enumerable: true, writable: true,
+                        value: windowCall(name)});
+    } catch (e) {
+    }
+}
 return [make, classify, forget, setPath, get, put, call, has, units, fromUnits, run];
 }))JS";
 

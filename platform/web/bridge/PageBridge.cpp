@@ -30,7 +30,7 @@ constexpr std::int32_t RPC_E_DISCONNECTED = static_cast<std::int32_t>(0x80010108
 constexpr char16_t disconnectedText[] = u"The object invoked has disconnected from its clients.";
 
 // Entry point operations of the bridge script.
-enum ScriptOp { OpGet = 1, OpPut = 2, OpCall = 3, OpHas = 4, OpScriptError = 5 };
+enum ScriptOp { OpGet = 1, OpPut = 2, OpCall = 3, OpHas = 4, OpScriptError = 5, OpWindow = 6 };
 
 std::string utf8Of(JSCValue* v) {
     GBytes* bytes = jsc_value_to_string_as_bytes(v);
@@ -501,6 +501,15 @@ JSCValue* PageBridge::enter(GPtrArray* args) {
             call(Op::ScriptError, std::move(values));
         }
         return jsc_value_new_undefined(c);
+    case OpWindow: {
+        values = {Value::fromString16(nameOf(arg(2))),
+                  args->len > 3 ? toWire(arg(3)) : Value::empty(),
+                  args->len > 4 ? toWire(arg(4)) : Value::empty()};
+        Answer answer = call(Op::WindowCall, std::move(values));
+        if (answer.replied && answer.failed)
+            return fail(answer.error.i4, answer.error.text16);
+        return jsc_value_new_undefined(c);
+    }
     default:
         return fail(E_INVALIDARG, u"");
     }

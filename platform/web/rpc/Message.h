@@ -45,6 +45,8 @@ enum class Op : std::uint8_t {
     Has = 6,           // request (handle, name): reply bool
     ScriptError = 7,   // request (url, message, line, code, column): reply bool keep
     ReleaseNative = 8, // notice (handle, count, handle, count, ...)
+    WindowCall = 9,    // request (name, x, y): the page's window.close, resizeTo, resizeBy,
+                       // moveTo or moveBy; reply nothing, or an Error
     // UI -> web
     RunScript = 20,     // request (code): reply the completion value
     SetPath = 21,       // request (path, value)

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/com/ErrorInfo.h"
 #include "platform/web/BridgeConnection.h"
 #include "platform/web/ScriptObject.h"
 #include "tests/platform/web/TestObject.h"
@@ -30,6 +31,17 @@ struct Host final : BridgeConnection::Host {
             onReady();
     }
     bool scriptError(const ScriptError&) override { return true; }
+    // Refuses every window call with a text, noting what it was asked.
+    HRESULT windowCall(WindowCall call, std::int32_t x, std::int32_t y) override {
+        calls.push_back({call, x, y});
+        setErrorInfo(IID_NULL, Bstr(u"Not now."));
+        return E_FAIL;
+    }
+    struct Call {
+        WindowCall call;
+        std::int32_t x, y;
+    };
+    std::vector<Call> calls;
 };
 
 // The fake page: blocking reads and writes on its end.
@@ -171,6 +183,25 @@ TEST(BridgeConnectionTest, ServesThePageAndRefusesWhatIsMalformed) {
         EXPECT_EQ(errorOf(p.request(6, Op::Call, {})), E_INVALIDARG);
         EXPECT_EQ(errorOf(p.request(7, Op::ScriptError, {Value::fromI4(1)})), E_INVALIDARG);
         EXPECT_EQ(errorOf(p.request(8, static_cast<Op>(99), {})), E_NOTIMPL);
+        // The page's window functions: numbers as the engine takes them (a text that
+        // holds one, a fraction truncated, anything else 0); the host's failure and its
+        // text go back; a name that is none of them, or a missing argument, is refused.
+        Message refused = p.request(
+            10, Op::WindowCall,
+            {Value::fromString16(u"resizeTo"), Value::fromString16(u"40"), Value::fromR8(300.7)});
+        ASSERT_EQ(refused.values.size(), 1u);
+        EXPECT_EQ(refused.values[0].i4, E_FAIL);
+        EXPECT_EQ(refused.values[0].text16, u"Not now.");
+        EXPECT_EQ(errorOf(p.request(11, Op::WindowCall,
+                                    {Value::fromString16(u"moveBy"), Value::null(),
+                                     Value::fromString16(u"far")})),
+                  E_FAIL);
+        EXPECT_EQ(
+            errorOf(p.request(12, Op::WindowCall,
+                              {Value::fromString16(u"open"), Value::empty(), Value::empty()})),
+            E_INVALIDARG);
+        EXPECT_EQ(errorOf(p.request(13, Op::WindowCall, {Value::fromString16(u"close")})),
+                  E_INVALIDARG);
         // Releasing more than was handed out is harmless; the object goes.
         p.send({Kind::Notice,
                 0,
@@ -189,6 +220,13 @@ TEST(BridgeConnectionTest, ServesThePageAndRefusesWhatIsMalformed) {
     EXPECT_FALSE(connection->isOpen());
     host.onReady = nullptr;
     EXPECT_EQ(TestObject::live, 0);
+    ASSERT_EQ(host.calls.size(), 2u);
+    EXPECT_EQ(host.calls[0].call, WindowCall::resizeTo);
+    EXPECT_EQ(host.calls[0].x, 40);
+    EXPECT_EQ(host.calls[0].y, 300);
+    EXPECT_EQ(host.calls[1].call, WindowCall::moveBy);
+    EXPECT_EQ(host.calls[1].x, 0);
+    EXPECT_EQ(host.calls[1].y, 0);
 }
 
 TEST(BridgeConnectionTest, GarbageClosesTheConnectionAndReleasesEverything) {

@@ -1,0 +1,25 @@
+# bench/startup: the program's start-up (to its first document complete, to its window
+# mapped) and resident memory, against a bare WebKitGTK window on the same page.
+if(NORV_DESKTOP AND TARGET norv_test_x11)
+    pkg_check_modules(NORV_BENCH_WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1 gtk+-3.0)
+    add_executable(bench-bare-window ${CMAKE_CURRENT_LIST_DIR}/BareWindow.c)
+    target_compile_options(bench-bare-window PRIVATE ${NORV_WARNINGS})
+    target_link_libraries(bench-bare-window PRIVATE PkgConfig::NORV_BENCH_WEBKIT)
+
+    # The program itself, on ./start.htm of the folder it starts in.
+    include(${PROJECT_SOURCE_DIR}/res/Bundle.cmake)
+    norv_resource_bundle(bench_bundle NAME bench_view STARTUP_URI "./start.htm"
+                         CAPTION "Norv Bench")
+    add_executable(norv-view-bench ${PROJECT_SOURCE_DIR}/main.cpp ${bench_bundle})
+    norv_target_defaults(norv-view-bench)
+    target_link_libraries(norv-view-bench PRIVATE app host platform_gtk res)
+    norv_web_bridge_beside(norv-view-bench)
+
+    add_executable(bench_startup ${CMAKE_CURRENT_LIST_DIR}/StartupBench.cpp)
+    norv_target_defaults(bench_startup)
+    target_link_libraries(bench_startup PRIVATE norv_test_support norv_test_x11)
+    add_dependencies(bench_startup bench-bare-window norv-view-bench)
+    target_compile_definitions(bench_startup PRIVATE
+        NORV_BENCH_BARE="$<TARGET_FILE:bench-bare-window>"
+        NORV_BENCH_VIEW="$<TARGET_FILE:norv-view-bench>")
+endif()
