@@ -250,6 +250,10 @@ HRESULT BridgeConnection::scriptAction(std::uint32_t id, std::uint32_t generatio
     switch (action) {
     case ScriptAction::Get:
         break;
+    case ScriptAction::FrameDocument:
+        op = Op::FrameDocument;
+        values.pop_back();
+        break;
     case ScriptAction::Has:
         op = Op::ScriptHas;
         break;

@@ -97,7 +97,9 @@ public:
     // Call: the object itself). Waits at most until `deadline`: RPC_E_TIMEOUT after it,
     // RPC_E_CALL_CANCELED when the call was cancelled, RPC_E_DISCONNECTED when the
     // document or the page went away.
-    enum class ScriptAction { Get, Put, Call, Has };
+    // FrameDocument: the document frame element `id` shows, whatever its origin (VT_NULL:
+    // none; E_NOINTERFACE: the object is no frame element).
+    enum class ScriptAction { Get, Put, Call, Has, FrameDocument };
     com::HRESULT scriptAction(std::uint32_t id, std::uint32_t generation, ScriptAction action,
                               const std::u16string& name, bool getToo,
                               std::vector<com::Variant> args, com::Variant* result,

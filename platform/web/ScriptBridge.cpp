@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/web/BridgeConnection.h"
+#include "platform/web/ScriptObject.h"
 #include "platform/web/rpc/Message.h"
 
 namespace norv::web {
@@ -218,6 +219,32 @@ ScriptBridge::ScriptBridge(WebKitWebView* view) : impl_(std::make_shared<Impl>(v
 
 ScriptBridge::~ScriptBridge() {
     impl_->detach();
+}
+
+HRESULT ScriptBridge::frameDocument(com::IDispatch* frameElement,
+                                    ComPtr<com::IDispatch>* document) {
+    if (!document)
+        return com::E_POINTER;
+    *document = nullptr;
+    if (!frameElement)
+        return com::E_INVALIDARG;
+    ComPtr<ScriptObject> element;
+    if (com::failed(frameElement->QueryInterface(ScriptObject::privateIid, element.putVoid())))
+        return com::E_NOINTERFACE;
+    auto connection = element->connection().lock();
+    if (!connection || !connection->isCurrent(element->generation()))
+        return RPC_E_DISCONNECTED;
+    if (!connection->onOwnThread())
+        return RPC_E_WRONG_THREAD;
+    Variant result;
+    HRESULT hr = connection->scriptAction(element->id(), element->generation(),
+                                          BridgeConnection::ScriptAction::FrameDocument, {}, false,
+                                          {}, &result, nullptr, BridgeConnection::noDeadline);
+    if (com::failed(hr))
+        return hr;
+    if (result.vt() == com::VT_DISPATCH)
+        *document = result.dispatch();
+    return com::S_OK;
 }
 
 void ScriptBridge::setInitScript(std::u16string script) {

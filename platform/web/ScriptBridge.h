@@ -122,6 +122,16 @@ public:
     // pages then send WebKit's own header. RPC_E_WRONG_THREAD off the bridge's thread.
     static com::HRESULT setRequestUserAgent(WebKitWebView* view, std::string_view text);
 
+    // The document that `frameElement` shows: an <iframe> or <frame> element script
+    // handed to native code. Whatever the document's origin: the page's own script is
+    // refused the document of a frame of another origin, native code is not, and the
+    // document it gets here reaches script like any other script object. `document` is
+    // set to null when the element shows none. E_NOINTERFACE for an object that is no
+    // frame element of a page, RPC_E_DISCONNECTED once its document is gone,
+    // RPC_E_WRONG_THREAD off the bridge's thread.
+    static com::HRESULT frameDocument(com::IDispatch* frameElement,
+                                      com::ComPtr<com::IDispatch>* document);
+
     // Attaches to `view` (whose context was prepared). The bridge must not outlive the
     // view; destroying it disconnects the page (its proxies then fail with
     // RPC_E_DISCONNECTED) and releases every native object script held.

@@ -11,6 +11,7 @@
 
 #include "platform/com/Bstr.h"
 #include "platform/web/bridge/BridgeScript.h"
+#include "platform/web/bridge/FrameDocument.h"
 
 namespace norv::web::bridge {
 
@@ -24,6 +25,7 @@ namespace {
 
 constexpr std::int32_t E_INVALIDARG = static_cast<std::int32_t>(0x80070057);
 constexpr std::int32_t E_NOTIMPL = static_cast<std::int32_t>(0x80004001);
+constexpr std::int32_t E_NOINTERFACE = static_cast<std::int32_t>(0x80004002);
 constexpr std::int32_t DISP_E_UNKNOWNNAME = static_cast<std::int32_t>(0x80020006);
 constexpr std::int32_t DISP_E_EXCEPTION = static_cast<std::int32_t>(0x80020009);
 constexpr std::int32_t RPC_E_DISCONNECTED = static_cast<std::int32_t>(0x80010108);
@@ -183,6 +185,7 @@ void PageBridge::dropDocument() {
                        &units_, &fromUnits_, &run_, &fail_, &method_, &unknown_})
         slot->reset();
     context_.reset();
+    frame_.reset();
 }
 
 bool PageBridge::installScript(WebKitFrame* frame, WebKitScriptWorld* world) {
@@ -221,6 +224,7 @@ bool PageBridge::installScript(WebKitFrame* frame, WebKitScriptWorld* world) {
         *slots[i] =
             GObjectRef<JSCValue>::adopt(jsc_value_object_get_property_at_index(helpers.get(), i));
     context_ = std::move(ctx);
+    frame_ = GObjectRef<WebKitFrame>::retain(frame);
     return true;
 }
 
@@ -410,6 +414,19 @@ void PageBridge::serveRequest(rpc::Message& message, rpc::Message& reply) {
         answer(call_.get(), in);
         for (std::size_t i = 1; i < in.size(); ++i)
             g_object_unref(in[i]);
+        break;
+    }
+    case Op::FrameDocument: {
+        JSCValue* obj = object(0);
+        if (!obj) {
+            error(RPC_E_DISCONNECTED, disconnectedText);
+            break;
+        }
+        FrameDocument frame = frameDocumentOf(frame_.get(), obj);
+        if (!frame.isFrameElement)
+            error(E_NOINTERFACE);
+        else
+            reply.values = {frame.document ? toWire(frame.document.get()) : Value::null()};
         break;
     }
     default:

@@ -129,6 +129,7 @@ private:
     // The current document.
     std::shared_ptr<Link> link_;
     GObjectRef<JSCContext> context_;
+    GObjectRef<WebKitFrame> frame_; // the top frame whose document it is
     GObjectRef<JSCValue> fail_, method_, unknown_;
     GObjectRef<JSCValue> make_, classify_, forget_, setPath_, get_, put_, call_, has_;
     GObjectRef<JSCValue> units_, fromUnits_, run_;

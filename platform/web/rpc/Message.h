@@ -57,6 +57,9 @@ enum class Op : std::uint8_t {
     ReleaseScript = 26, // notice (handle, count, handle, count, ...)
     UserAgent = 27,     // notice (text): the User-Agent header of the page's http and https
                         // requests from now on; the empty text leaves WebKit's own
+    FrameDocument = 28, // request (handle): reply the document the frame element shows,
+                        // whatever its origin (null: none); E_NOINTERFACE for an object
+                        // that is no frame element
 };
 
 struct Message {
