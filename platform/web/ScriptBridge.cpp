@@ -69,13 +69,17 @@ public:
             g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
             view_ = nullptr;
         }
-        disconnect();
+        disconnect(false);
     }
 
-    void disconnect() {
+    // `notify`: the host hears of the elements released with the page (not when the
+    // bridge itself goes away).
+    void disconnect(bool notify) {
         if (auto c = std::exchange(connection_, nullptr)) {
-            c->detachHost();
+            if (!notify)
+                c->detachHost();
             c->close();
+            c->detachHost();
         }
     }
 
@@ -96,7 +100,7 @@ public:
             return TRUE;
         // A page that connects again (a new web process after a cross-site navigation)
         // replaces the old connection and everything it held.
-        impl->disconnect();
+        impl->disconnect(true);
         impl->connection_ = std::make_shared<BridgeConnection>(fd, impl);
         impl->connection_->start();
         // Right after the greeting, so the page has it before its document connects.
@@ -133,6 +137,22 @@ public:
         return true;
     }
 
+    HRESULT createElement(ElementId id, const com::CLSID& clsid, ElementObject& out) override {
+        if (auto create = elements_.create)
+            return create(id, clsid, out);
+        return com::E_NOTIMPL;
+    }
+
+    void elementBox(ElementId id, const ElementBox& box) override {
+        if (auto handler = elements_.box)
+            handler(id, box);
+    }
+
+    void elementReleased(ElementId id) override {
+        if (auto handler = elements_.released)
+            handler(id);
+    }
+
     bool onOwnThread() const { return std::this_thread::get_id() == thread_; }
 
     WebKitWebView* view_;
@@ -142,6 +162,7 @@ public:
     std::vector<std::pair<std::u16string, ComPtr<com::IDispatch>>> bound_;
     std::function<void(const Bstr&)> ready_;
     std::function<bool(const ScriptError&)> error_;
+    ElementHandlers elements_;
     std::shared_ptr<BridgeConnection> connection_;
 };
 
@@ -202,6 +223,14 @@ void ScriptBridge::setScriptWindowReadyHandler(std::function<void(const Bstr& ur
 
 void ScriptBridge::setScriptErrorHandler(std::function<bool(const ScriptError&)> handler) {
     impl_->error_ = std::move(handler);
+}
+
+void ScriptBridge::setElementHandlers(ElementHandlers handlers) {
+    impl_->elements_ = std::move(handlers);
+}
+
+std::size_t ScriptBridge::liveElements() const {
+    return impl_->connection_ ? impl_->connection_->liveElements() : 0;
 }
 
 bool ScriptBridge::hasScriptWindow() const {
