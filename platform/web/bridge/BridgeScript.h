@@ -274,7 +274,8 @@ const getOwn = Object.getOwnPropertyDescriptor, objectKeys = Object.keys;
 const isArray = Array.isArray, deleteProperty = Reflect.deleteProperty;
 const getAttr = uncurry(Element.prototype.getAttribute);
 const setAttr = uncurry(Element.prototype.setAttribute);
-const connectedOf = uncurry(getOwn(Node.prototype, "isConnected").get);
+const isConnected = uncurry(getOwn(Node.prototype, "isConnected").get);
+const ownerOf = uncurry(getOwn(Node.prototype, "ownerDocument").get);
 const clientRects = uncurry(Element.prototype.getClientRects);
 const boundingRect = uncurry(Element.prototype.getBoundingClientRect);
 const rectsLength = uncurry(getOwn(DOMRectList.prototype, "length").get);
@@ -305,6 +306,10 @@ let lastElement = 0, objects = null, framePending = false, poll = 0;
 // Any change to the document may move a bound element: watched only while there is one.
 const relayout = new MutationObserverCtor(function () { schedule(); });
 
+// In this document (an element of another document, a detached one say, is not).
+function connectedOf(el) {
+    return isConnected(el) && ownerOf(el) === doc;
+}
 function isPlayer(el) {
     const c = getAttr(el, "classid");
     return c !== null && regexTest(PLAYER, c);
@@ -533,7 +538,7 @@ try {
         defineProperty(ObjectElement.prototype, "classid", {
             configurable: true, enumerable: true,
             get() { const c = getAttr(this, "classid"); return c === null ? "" : c; },
-            set(v) { setAttr(this, "classid", String(v)); },
+            set(v) { setAttr(this, "classid", String(v)); attributeSet(this); },
         });
     } else {
         afterSet(ObjectElement.prototype, "classid", attributeSet);

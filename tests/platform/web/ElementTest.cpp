@@ -365,6 +365,19 @@ TEST_F(ElementTest, ElementsInMarkupAndMadeByScriptGetTheirObjects) {
          u"classid=\"clsid:6BF52A52-394A-11D3-B153-00C04F79FAA6\"></object></div>')");
     EXPECT_EQ(evalText(u"deep.add(2, 3)"), "5");
     EXPECT_EQ(players_.size(), 3u);
+    // So does one given its classid once it is in the document; one in another document
+    // does not.
+    EXPECT_EQ(evalText(u"var late = document.createElement('object');"
+                       u"document.body.appendChild(late);"
+                       u"late.classid = 'clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}';"
+                       u"late.add(1, 2)"),
+              "3");
+    EXPECT_EQ(evalText(u"var away = document.implementation.createHTMLDocument('');"
+                       u"var far = away.createElement('object'); away.body.appendChild(far);"
+                       u"far.setAttribute('classid', "
+                       u"'clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}'); 'URL' in far"),
+              "false");
+    EXPECT_EQ(players_.size(), 4u);
 
     // A host that cannot make the object leaves the element as it is.
     refuse_ = true;
@@ -373,8 +386,8 @@ TEST_F(ElementTest, ElementsInMarkupAndMadeByScriptGetTheirObjects) {
                        u"refused.setAttribute('classid', "
                        u"'clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}'); 'URL' in refused"),
               "false");
-    EXPECT_EQ(classes_.size(), 4u);
-    EXPECT_EQ(bridge_->liveElements(), 3u);
+    EXPECT_EQ(classes_.size(), 5u);
+    EXPECT_EQ(bridge_->liveElements(), 4u);
 }
 
 TEST_F(ElementTest, MembersFollowTheShapesOfTheTypeInformation) {
