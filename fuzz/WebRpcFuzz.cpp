@@ -3,7 +3,9 @@
 // decoder accepts must encode back to the same bytes; a user-agent notice it accepts must
 // never yield a text that could end the request header early; and an endpoint fed the
 // bytes as its peer's stream must serve what is well formed and end the connection, not
-// misbehave, on the rest.
+// misbehave, on the rest. The checks of the element messages never let through a box that is
+// not finite or an element number that is not positive, and a classid they accept is a GUID.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/com/Bstr.h"
+#include "platform/com/Guid.h"
 #include "platform/web/rpc/Endpoint.h"
 #include "platform/web/rpc/Message.h"
 
@@ -78,9 +81,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (m.values.at(0).i4 < 0 || static_cast<std::uint32_t>(m.values[0].i4) != *shared)
                 std::abort();
         }
+        if (auto box = elementBox(m)) {
+            if (box->element <= 0 || !std::isfinite(box->x) || !std::isfinite(box->y) ||
+                !(box->width >= 0) || !(box->height >= 0) || !std::isfinite(box->width) ||
+                !std::isfinite(box->height))
+                std::abort();
+        }
+        if (auto gone = elementGone(m); gone && *gone <= 0)
+            std::abort();
         for (const Value& v : m.values) {
             if (v.tag == Tag::String16 || v.tag == Tag::Error)
                 (void)norv::com::utf16ToUtf8(v.text16);
+            if (v.tag == Tag::String16) {
+                // A classid the bridge accepts names a GUID the COM runtime reads.
+                if (auto guid = classIdGuid(v.text16); guid && !norv::com::GUID::parse(*guid))
+                    std::abort();
+            }
         }
     }
     if (size == 0)

@@ -8,6 +8,7 @@
 
 #include "platform/com/ErrorInfo.h"
 #include "platform/com/Exceptions.h"
+#include "platform/web/ElementSite.h"
 #include "platform/web/ScriptObject.h"
 
 namespace norv::web {
@@ -127,17 +128,43 @@ void BridgeConnection::ended() {
 }
 
 void BridgeConnection::releaseAll() {
+    releaseElements();
     // Let the objects go only after the tables are consistent: their destructors may call
     // back into anything.
     std::unordered_map<std::uint32_t, Native> natives;
+    std::vector<rpc::SharedBlock> lingering;
     {
         std::lock_guard lock(tables_);
         natives.swap(natives_);
         nativeIds_.clear();
         wrappers_.clear();
+        lingering.swap(lingering_); // the document that could write them is gone
         tablesClosed_ = closed_;
     }
     natives.clear();
+}
+
+void BridgeConnection::releaseElement(std::int32_t element) {
+    auto it = elements_.find(element);
+    if (it == elements_.end())
+        return;
+    std::unique_ptr<ElementSite> site = std::move(it->second);
+    elements_.erase(it);
+    const ElementId id = site->id();
+    site->release();
+    site.reset();
+    if (host_)
+        host_->elementReleased(id);
+}
+
+void BridgeConnection::releaseElements() {
+    // The host's handler may do anything, the table changes meanwhile included.
+    while (!elements_.empty())
+        releaseElement(elements_.begin()->first);
+}
+
+std::size_t BridgeConnection::liveElements() const {
+    return elements_.size();
 }
 
 std::size_t BridgeConnection::liveNativeObjects() const {
@@ -264,19 +291,83 @@ HRESULT BridgeConnection::scriptAction(std::uint32_t id, std::uint32_t generatio
     case ScriptAction::Call:
         op = Op::ScriptCall;
         values.push_back(Value::fromBool(getToo));
-        for (const Variant& a : args)
-            values.push_back(toWire(a));
         break;
     }
+    std::vector<ByteCopy> copies;
+    if (action == ScriptAction::Call)
+        argumentsToWire(args, values, copies);
     Answer answer;
     // `args` stays alive until the call is over: an object it names cannot be released to
     // the page before the request that names it.
     HRESULT hr = request(op, std::move(values), deadline, answer, generation);
+    if (hr == com::S_OK) {
+        // What script wrote into the copies is the caller's now.
+        for (ByteCopy& copy : copies)
+            std::copy(copy.block.bytes().begin(), copy.block.bytes().end(), copy.target);
+    } else if (!copies.empty()) {
+        // The page may still be writing them.
+        std::lock_guard lock(tables_);
+        if (!tablesClosed_ && isCurrent(generation)) {
+            for (ByteCopy& copy : copies)
+                lingering_.push_back(std::move(copy.block));
+        }
+    }
     if (hr == RPC_E_CALL_CANCELED && !isCurrent(generation))
         return RPC_E_DISCONNECTED; // ended by its document going away
     if (com::failed(hr))
         return hr;
     return failureOf(answer, result, excepInfo);
+}
+
+void BridgeConnection::argumentsToWire(const std::vector<Variant>& args, std::vector<Value>& values,
+                                       std::vector<ByteCopy>& copies) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const Variant& a = args[i];
+        if (a.vt() != (com::VT_UI1 | com::VT_BYREF) || i + 1 >= args.size() || !shared_ ||
+            !a.byteRef()) {
+            values.push_back(toWire(a));
+            continue;
+        }
+        // A byte reference and its size: exactly those bytes.
+        Variant size;
+        if (com::failed(com::changeType(size, args[i + 1], com::VT_R8)) || size.r8() < 0 ||
+            size.r8() > static_cast<double>(shared_->size()) ||
+            size.r8() != std::trunc(size.r8())) {
+            values.push_back(toWire(a));
+            continue;
+        }
+        const auto n = static_cast<std::size_t>(size.r8());
+        if (auto offset = shared_->offsetInBlock(a.byteRef(), n)) {
+            values.push_back(Value::sharedBytes(*offset, static_cast<std::uint32_t>(n)));
+            continue;
+        }
+        // Bytes elsewhere: script works on a copy in the shared memory, which is copied back.
+        auto block = n > 0 ? shared_->reserve(n) : std::nullopt;
+        if (!block) {
+            values.push_back(Value::empty());
+            continue;
+        }
+        std::copy(a.byteRef(), a.byteRef() + n, block->bytes().begin());
+        values.push_back(Value::sharedBytes(block->offset(), static_cast<std::uint32_t>(n)));
+        copies.push_back(ByteCopy{a.byteRef(), std::move(*block)});
+    }
+}
+
+void BridgeConnection::elementEvent(std::int32_t element, std::uint32_t generation,
+                                    const std::u16string& name,
+                                    std::vector<std::pair<std::u16string, Variant>> args) {
+    if (!isCurrent(generation))
+        return;
+    Value fields = Value::record();
+    for (const auto& [argument, value] : args)
+        fields.field(argument, toWire(value, 1));
+    const Deadline deadline =
+        onOwnThread() ? noDeadline : rpc::Endpoint::Clock::now() + workerCallTimeout;
+    Answer answer;
+    // `args` stays alive until the call is over (objects it names are counted).
+    request(Op::ElementEvent,
+            {Value::fromI4(element), Value::fromString16(name), std::move(fields)}, deadline,
+            answer, generation);
 }
 
 HRESULT BridgeConnection::sendUserAgent(std::string_view text) {
@@ -322,6 +413,18 @@ void BridgeConnection::lastReleaseOf(ScriptObject* wrapper) {
 // ---- Calls from the page ---------------------------------------------------------------
 
 void BridgeConnection::serveNotice(rpc::Message& message) {
+    if (auto box = rpc::elementBox(message)) {
+        auto it = elements_.find(box->element);
+        if (it != elements_.end() && host_)
+            host_->elementBox(it->second->id(),
+                              ElementBox{box->x, box->y, box->width, box->height, box->visible});
+        return;
+    }
+    if (auto gone = rpc::elementGone(message)) {
+        auto keep = shared_from_this();
+        releaseElement(*gone);
+        return;
+    }
     if (message.op != static_cast<std::uint8_t>(Op::ReleaseNative))
         return;
     const auto& v = message.values;
@@ -375,6 +478,12 @@ void BridgeConnection::serveRequest(rpc::Message& message, rpc::Message& reply) 
         break;
     case Op::WindowCall:
         onWindowCall(args, reply);
+        break;
+    case Op::ElementConnected:
+        onElementConnected(args, reply);
+        break;
+    case Op::ElementMember:
+        onElementMember(args, reply);
         break;
     default:
         reply.values = {errorValue(com::E_NOTIMPL)};
@@ -612,6 +721,151 @@ void BridgeConnection::onWindowCall(const std::vector<Value>& args, rpc::Message
         reply.values = {errorValue(hr, failureText(hr))};
 }
 
+// ---- Elements --------------------------------------------------------------------------
+
+void BridgeConnection::onElementConnected(const std::vector<Value>& args, rpc::Message& reply) {
+    if (args.size() != 2 || args[0].tag != Tag::I4 || args[0].i4 <= 0 || !args[1].isString()) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    const std::int32_t element = args[0].i4;
+    const auto guid = rpc::classIdGuid(args[1].text16);
+    const auto clsid = guid ? com::GUID::parse(*guid) : std::nullopt;
+    if (!clsid || elements_.count(element) != 0) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    if (elements_.size() >= maxElements) {
+        reply.values = {errorValue(com::E_OUTOFMEMORY)};
+        return;
+    }
+    if (!host_) {
+        reply.values = {errorValue(com::E_NOTIMPL)};
+        return;
+    }
+    const std::uint32_t generation = generation_;
+    const ElementId id = ++lastElement_;
+    ElementObject object;
+    com::clearErrorInfo();
+    HRESULT hr = host_->createElement(id, *clsid, object);
+    if (com::succeeded(hr) && !object.object)
+        hr = com::E_NOINTERFACE;
+    if (com::failed(hr)) {
+        reply.values = {errorValue(hr, failureText(hr))};
+        return;
+    }
+    auto site = std::make_unique<ElementSite>(id, element, generation, std::move(object));
+    // The host may have run the main loop meanwhile: the document may be gone, or the page
+    // may have used the number again.
+    if (!isCurrent(generation) || elements_.count(element) != 0 || !host_) {
+        site->release();
+        site.reset();
+        if (host_)
+            host_->elementReleased(id);
+        reply.values = {errorValue(RPC_E_DISCONNECTED, disconnectedText)};
+        return;
+    }
+    Value members = Value::record();
+    for (const ElementSite::Member& m : site->members()) {
+        const auto shape = m.isProperty() ? rpc::MemberShape::Property : rpc::MemberShape::Function;
+        members.field(m.name, Value::fromI4(static_cast<std::int32_t>(shape)));
+    }
+    std::vector<Value> events;
+    for (std::u16string& name : site->eventNames())
+        events.push_back(Value::fromString16(std::move(name)));
+    site->connectEvents(weak_from_this());
+    elements_.emplace(element, std::move(site));
+    reply.values = {Value::list({std::move(members), Value::list(std::move(events))})};
+}
+
+void BridgeConnection::onElementMember(const std::vector<Value>& args, rpc::Message& reply) {
+    if (args.size() < 3 || args[0].tag != Tag::I4 || !args[1].isString() ||
+        args[2].tag != Tag::I4 || args[2].i4 < 0 || args[2].i4 > 2) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    const auto action = static_cast<rpc::ElementAction>(args[2].i4);
+    const std::size_t count = args.size() - 3;
+    if ((action == rpc::ElementAction::Get && count != 0) ||
+        (action == rpc::ElementAction::Put && count != 1)) {
+        reply.values = {errorValue(com::E_INVALIDARG)};
+        return;
+    }
+    auto it = elements_.find(args[0].i4);
+    if (it == elements_.end() || !it->second->object()) {
+        reply.values = {errorValue(RPC_E_DISCONNECTED, disconnectedText)};
+        return;
+    }
+    ElementSite& site = *it->second;
+    const ElementSite::Member* member = site.find(args[1].text16);
+    if (!member) {
+        reply.values = {errorValue(com::DISP_E_UNKNOWNNAME, failureText(com::DISP_E_UNKNOWNNAME))};
+        return;
+    }
+    // What the call needs, taken now: serving it may run the main loop, where the page can
+    // let go of the element.
+    ComPtr<com::IDispatch> object(site.object());
+    const std::vector<const com::RecordInfo*> records = site.records();
+    const com::ParamInfo* description = member->result(action, count);
+    bool put = action == rpc::ElementAction::Put;
+    bool putRef = false;
+    std::uint16_t flags = com::DISPATCH_PROPERTYGET;
+    if (put) {
+        putRef = member->put && member->put->kind == com::InvokeKind::PropertyPutRef;
+    } else if (action == rpc::ElementAction::Call) {
+        if (member->method) {
+            flags = com::DISPATCH_METHOD | com::DISPATCH_PROPERTYGET;
+        } else if (member->put && !member->put->params.empty() &&
+                   count == member->put->params.size() && count >= 2) {
+            // A property with an index written as a call with the value last.
+            put = true;
+            putRef = member->put->kind == com::InvokeKind::PropertyPutRef;
+        }
+    }
+    DISPID id = 0;
+    HRESULT hr = site.idOf(*member, id);
+    if (com::failed(hr)) {
+        reply.values = {errorValue(hr, failureText(hr))};
+        return;
+    }
+    // COM order: the last argument first.
+    std::vector<Variant> callArgs(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Value error;
+        if (!fromWire(args[3 + i], callArgs[count - 1 - i], error)) {
+            reply.values = {error};
+            return;
+        }
+    }
+    static const DISPID putName[1] = {com::DISPID_PROPERTYPUT};
+    com::DispParams params{callArgs, {}};
+    if (put)
+        params.namedArgs = putName;
+    if (put)
+        flags = putRef ? com::DISPATCH_PROPERTYPUTREF : com::DISPATCH_PROPERTYPUT;
+    Variant result;
+    com::ExcepInfo excep;
+    std::uint32_t argErr = 0;
+    com::clearErrorInfo();
+    hr = object->Invoke(id, com::IID_NULL, com::LOCALE_USER_DEFAULT, flags, params,
+                        put ? nullptr : &result, &excep, &argErr);
+    if (com::failed(hr)) {
+        reply.values = {invokeFailure(hr, excep)};
+        return;
+    }
+    if (!put)
+        reply.values = {resultToWire(result, description, records)};
+}
+
+Value BridgeConnection::resultToWire(const Variant& result, const com::ParamInfo* description,
+                                     const std::vector<const com::RecordInfo*>& records) {
+    if (description && result.vt() == (com::VT_ARRAY | com::VT_UI1) && result.array()) {
+        if (auto record = ElementSite::recordToWire(records, *description, result.array()->bytes))
+            return std::move(*record);
+    }
+    return toWire(result);
+}
+
 // ---- Values ----------------------------------------------------------------------------
 
 Value BridgeConnection::dispatchToWire(com::IDispatch* object) {
@@ -641,7 +895,7 @@ Value BridgeConnection::dispatchToWire(com::IDispatch* object) {
     return Value::nativeObject(handle);
 }
 
-Value BridgeConnection::toWire(const Variant& v) {
+Value BridgeConnection::toWire(const Variant& v, int depth) {
     switch (v.vt()) {
     case com::VT_EMPTY:
     case com::VT_ERROR: // a missing argument
@@ -660,8 +914,20 @@ Value BridgeConnection::toWire(const Variant& v) {
         return Value::fromR8(v.ui4());
     case com::VT_R4:
     case com::VT_R8:
-    case com::VT_DATE:
         return Value::fromR8(v.r8());
+    case com::VT_DATE:
+        return Value::date(v.r8());
+    case com::VT_ARRAY | com::VT_UI1:
+        return v.array() ? Value::fromBytes(v.array()->bytes) : Value::null();
+    case com::VT_ARRAY | com::VT_VARIANT: {
+        if (!v.array() || depth + 1 >= rpc::maxValueDepth)
+            return Value::null();
+        std::vector<Value> items;
+        items.reserve(v.array()->variants.size());
+        for (const Variant& item : v.array()->variants)
+            items.push_back(toWire(item, depth + 1));
+        return Value::list(std::move(items));
+    }
     case com::VT_BSTR:
         // An absent string reads as null in script.
         return v.bstr().isNull() ? Value::null() : Value::fromString16(v.bstr().str());
@@ -704,6 +970,11 @@ bool BridgeConnection::fromWire(const Value& v, Variant& out, Value& error) {
     case Tag::R8:
         out = Variant::fromR8(v.r8);
         return true;
+    case Tag::Date:
+        if (!std::isfinite(v.r8))
+            break;
+        out = Variant::fromDate(v.r8);
+        return true;
     case Tag::String16:
         out = Variant::fromBstr(Bstr(v.text16));
         return true;
@@ -740,6 +1011,9 @@ bool BridgeConnection::fromWire(const Value& v, Variant& out, Value& error) {
     }
     case Tag::Error:
     case Tag::SharedBytes:
+    case Tag::Bytes:
+    case Tag::List:
+    case Tag::Record:
         break;
     }
     error = errorValue(com::E_INVALIDARG);

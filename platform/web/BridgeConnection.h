@@ -17,7 +17,12 @@
 //
 // The page is offered an area of shared memory when it connects: a block reserved in it
 // and handed over as VT_UI1 | VT_BYREF (pointing at the block's first byte) reaches
-// script as a Uint8Array over the same bytes.
+// script as a Uint8Array over the same bytes; so do bytes inside a block handed over as a
+// byte reference followed by their size.
+//
+// Elements of the page that host native objects have an ElementSite each, for the
+// document that made them; they are released when the element leaves, with the document,
+// and when the connection ends.
 //
 // Every message from the web process is validated: a malformed frame or a reply nobody
 // waits for closes the connection; a well-formed request with bad arguments gets an error
@@ -42,6 +47,7 @@
 
 namespace norv::web {
 
+class ElementSite;
 class ScriptObject;
 
 class BridgeConnection final : public std::enable_shared_from_this<BridgeConnection>,
@@ -54,6 +60,12 @@ public:
         // The page called a window function that belongs to the host; a failure's text
         // is taken from the thread's error information.
         virtual com::HRESULT windowCall(WindowCall call, std::int32_t x, std::int32_t y) = 0;
+        // Elements that host native objects (see ScriptBridge.h).
+        virtual com::HRESULT createElement(ElementId, const com::CLSID&, ElementObject&) {
+            return com::E_NOTIMPL;
+        }
+        virtual void elementBox(ElementId, const ElementBox&) {}
+        virtual void elementReleased(ElementId) {}
 
     protected:
         ~Host() = default;
@@ -140,6 +152,16 @@ public:
 
     std::size_t liveNativeObjects() const;
     std::size_t liveScriptObjects() const;
+    std::size_t liveElements() const;
+
+    // Raises event `name` of element `element` of document `generation` with its arguments
+    // (in their order, named as script sees them) on the element. Any thread; off the UI
+    // thread it waits workerCallTimeout at most.
+    void elementEvent(std::int32_t element, std::uint32_t generation, const std::u16string& name,
+                      std::vector<std::pair<std::u16string, com::Variant>> args);
+
+    // How many elements of one document may hold objects at once.
+    static constexpr std::size_t maxElements = 256;
 
 private:
     // What a reply carried, converted when it was read.
@@ -161,7 +183,8 @@ private:
 
     void newDocument(const com::Bstr& url);
     void releaseAll();
-    rpc::Value toWire(const com::Variant& value);
+    // `depth`: how deep in lists and records the value lies (deeper ones become null).
+    rpc::Value toWire(const com::Variant& value, int depth = 0);
     // False (with the error to reply) when the value names nothing valid.
     bool fromWire(const rpc::Value& value, com::Variant& out, rpc::Value& error);
     rpc::Value dispatchToWire(com::IDispatch* object);
@@ -172,6 +195,22 @@ private:
     void onHas(const std::vector<rpc::Value>& args, rpc::Message& reply);
     void onScriptError(const std::vector<rpc::Value>& args, rpc::Message& reply);
     void onWindowCall(const std::vector<rpc::Value>& args, rpc::Message& reply);
+    void onElementConnected(const std::vector<rpc::Value>& args, rpc::Message& reply);
+    void onElementMember(const std::vector<rpc::Value>& args, rpc::Message& reply);
+    // Lets go of the element's object and tells the host (UI thread).
+    void releaseElement(std::int32_t element);
+    void releaseElements();
+    // A member's result as script gets it: records as plain objects.
+    rpc::Value resultToWire(const com::Variant& result, const com::ParamInfo* description,
+                            const std::vector<const com::RecordInfo*>& records);
+    // The arguments of a call into the page. A byte reference followed by its size becomes
+    // the shared bytes it names, or a copy of them in `copies` (copied back by the caller).
+    struct ByteCopy {
+        std::uint8_t* target;
+        rpc::SharedBlock block;
+    };
+    void argumentsToWire(const std::vector<com::Variant>& args, std::vector<rpc::Value>& values,
+                         std::vector<ByteCopy>& copies);
 
     struct Native {
         com::ComPtr<com::IDispatch> object;
@@ -201,6 +240,13 @@ private:
     std::uint32_t lastNative_ = 0;
     bool tablesClosed_ = false; // after close(): nothing is handed out any more
     std::unordered_map<std::uint32_t, ScriptObject*> wrappers_; // not owned
+    // Copies of bytes whose call ended before the page answered: script may still write
+    // them until its document goes.
+    std::vector<rpc::SharedBlock> lingering_;
+
+    // UI thread only.
+    std::unordered_map<std::int32_t, std::unique_ptr<ElementSite>> elements_;
+    ElementId lastElement_ = 0;
 };
 
 } // namespace norv::web

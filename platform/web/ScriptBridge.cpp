@@ -75,13 +75,17 @@ public:
             g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
             view_ = nullptr;
         }
-        disconnect();
+        disconnect(false);
     }
 
-    void disconnect() {
+    // `notify`: the host hears of the elements released with the page (not when the
+    // bridge itself goes away).
+    void disconnect(bool notify) {
         if (auto c = std::exchange(connection_, nullptr)) {
-            c->detachHost();
+            if (!notify)
+                c->detachHost();
             c->close();
+            c->detachHost();
         }
     }
 
@@ -102,7 +106,7 @@ public:
             return TRUE;
         // A page that connects again (a new web process after a cross-site navigation)
         // replaces the old connection and everything it held.
-        impl->disconnect();
+        impl->disconnect(true);
         impl->connection_ = std::make_shared<BridgeConnection>(fd, impl);
         impl->connection_->start();
         g_debug("bridge: a web process connected");
@@ -148,6 +152,22 @@ public:
         return com::S_OK;
     }
 
+    HRESULT createElement(ElementId id, const com::CLSID& clsid, ElementObject& out) override {
+        if (auto create = elements_.create)
+            return create(id, clsid, out);
+        return com::E_NOTIMPL;
+    }
+
+    void elementBox(ElementId id, const ElementBox& box) override {
+        if (auto handler = elements_.box)
+            handler(id, box);
+    }
+
+    void elementReleased(ElementId id) override {
+        if (auto handler = elements_.released)
+            handler(id);
+    }
+
     bool onOwnThread() const { return std::this_thread::get_id() == thread_; }
 
     WebKitWebView* view_;
@@ -158,6 +178,7 @@ public:
     std::function<void(const Bstr&)> ready_;
     std::function<bool(const ScriptError&)> error_;
     std::function<HRESULT(WindowCall, std::int32_t, std::int32_t)> window_;
+    ElementHandlers elements_;
     std::shared_ptr<BridgeConnection> connection_;
 };
 
@@ -277,6 +298,14 @@ void ScriptBridge::setScriptErrorHandler(std::function<bool(const ScriptError&)>
 void ScriptBridge::setWindowCallHandler(
     std::function<HRESULT(WindowCall call, std::int32_t x, std::int32_t y)> handler) {
     impl_->window_ = std::move(handler);
+}
+
+void ScriptBridge::setElementHandlers(ElementHandlers handlers) {
+    impl_->elements_ = std::move(handlers);
+}
+
+std::size_t ScriptBridge::liveElements() const {
+    return impl_->connection_ ? impl_->connection_->liveElements() : 0;
 }
 
 bool ScriptBridge::hasScriptWindow() const {

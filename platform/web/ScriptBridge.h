@@ -35,6 +35,25 @@
 // - a block of sharedMemory() handed over as VT_UI1 | VT_BYREF is a Uint8Array over the
 //   same bytes in the page.
 //
+// - a date (VT_DATE) is a Date (0.0 is 1899-12-30 00:00) and a Date handed to native code
+//   is VT_DATE; a byte array (VT_ARRAY | VT_UI1) is a Uint8Array holding a copy; an array
+//   of variants is an Array.
+//
+// Elements that host native objects: an <object> whose classid is
+// "clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}" (any case, made by script or written in
+// the markup) asks the host for its object when it is connected to the document (see
+// setElementHandlers). The element then carries the object's members as its own: every
+// member the object's type information names (as it spells them) is an accessor property
+// (plain properties) or a method (methods, and properties that take an index: read as
+// el.member(i), written as el.member(i, value)). A result that is a record is a plain
+// object with the record's field names (GUIDs as braced upper-case strings, the block that
+// follows the record as a Uint8Array). Each event of the object is a DOM event of that name
+// on the element whose properties are the event's arguments named after its parameters
+// with the first letter in lower case (NewState -> newState); an element property named
+// "on" + the event's name that holds a function is called with the event first. The
+// element reports its rectangle in the viewport as it changes; the object is let go when
+// the element leaves the document (or loses its classid) and when the document goes.
+//
 // Only the top document's main world gets the bridge; frames get nothing.
 // All members must be called on the thread that created the bridge (the UI thread). The
 // ScriptObjects script hands to native code may be called from any thread (see
@@ -47,11 +66,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/com/Bstr.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/Dispatch.h"
+#include "platform/com/Guid.h"
 #include "platform/com/HResult.h"
+#include "platform/com/TypeInfo.h"
 #include "platform/com/Variant.h"
 
 typedef struct _WebKitWebContext WebKitWebContext;
@@ -84,6 +106,46 @@ struct ScriptError {
     std::int32_t line = 0;
     std::int32_t code = 0;
     std::int32_t character = 0; // column
+};
+
+// An element of the page that hosts a native object; unique for the life of a bridge.
+using ElementId = std::uint64_t;
+
+// What the host gives an element that asks for its object.
+struct ElementObject {
+    com::ComPtr<com::IDispatch> object;
+    // Described interfaces whose members the element carries besides those of the object's
+    // own type information (IDispatch::GetTypeInfo); the first to name a member wins.
+    std::vector<com::ComPtr<com::ITypeInfo>> interfaces;
+    // The object's events interface: the bridge connects to the object's connection point
+    // for it (IConnectionPointContainer::FindConnectionPoint of its identifier). Null: the
+    // element raises no events.
+    com::ComPtr<com::ITypeInfo> events;
+    // The records results may hold, by name (the ParamInfo's type name).
+    std::vector<const com::RecordInfo*> records;
+};
+
+// The element's border box in the viewport, in CSS pixels; `visible` is false while it is
+// not rendered (display: none on it or an ancestor, visibility: hidden).
+struct ElementBox {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+    bool visible = false;
+    friend bool operator==(const ElementBox&, const ElementBox&) = default;
+};
+
+// The host's side of the elements (UI thread). Each may be empty.
+struct ElementHandlers {
+    // The object for a new element with this class; a failure leaves the element without
+    // one (it may ask again when it is connected again).
+    std::function<com::HRESULT(ElementId, const com::CLSID&, ElementObject&)> create;
+    // The element's rectangle or visibility changed (the first report follows create).
+    std::function<void(ElementId, const ElementBox&)> box;
+    // The element's object was let go: the element left the document, or the document
+    // went away. Not called for an element whose create failed.
+    std::function<void(ElementId)> released;
 };
 
 class ScriptBridge {
@@ -170,6 +232,11 @@ public:
     void setWindowCallHandler(
         std::function<com::HRESULT(WindowCall call, std::int32_t x, std::int32_t y)> handler);
 
+    // How elements that host native objects get them (see the top of this file).
+    void setElementHandlers(ElementHandlers handlers);
+    // Elements that hold an object now.
+    std::size_t liveElements() const;
+
     // True while a top document is connected (its window object was made ready and its
     // web process is alive).
     bool hasScriptWindow() const;
@@ -200,6 +267,11 @@ public:
     // The memory the current page shares with this process (null without a page, or when
     // the system offers none). A block reserved in it and passed to script as
     // Variant::fromByteRef(block.bytes().data()) is a Uint8Array over the same bytes there.
+    // A byte reference followed by its size (a number) in a call's arguments, as a stream
+    // filter's process(type, t0, t1, dataBuff, dataSize) gets them, is a Uint8Array over
+    // exactly those bytes: over the shared memory itself when they lie inside a reserved
+    // block, else over a copy in the shared memory whose content is copied back when the
+    // call returns.
     std::shared_ptr<rpc::SharedArea> sharedMemory() const;
 
     // Native objects script currently holds (each counted once), for diagnostics and

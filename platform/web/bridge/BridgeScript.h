@@ -1,14 +1,18 @@
 #pragma once
 // The script half of the bridge, run in each top document's main world before any page
-// script. It is called once with the extension's native entry point and three private
+// script. It is called once with the extension's native entry point and four private
 // marker objects, keeps them in its closure (page script never sees them), and returns
 // the functions the extension uses:
-//   [make, classify, forget, setPath, get, put, call, has, units, fromUnits, run]
+//   [make, classify, forget, setPath, get, put, call, has, units, fromUnits, run, fire, date]
 //
 // Native entry point: nat(op, handle, name, ...values)
 //   op 1 get, 2 put, 3 call (name "" calls DISPID 0), 4 has, 5 script error, 6 a call of
 //   the page's window functions that belong to the host (close, resizeTo, resizeBy,
-//   moveTo, moveBy; name and two arguments).
+//   moveTo, moveBy; name and two arguments);
+//   for elements that host native objects (the handle is the element's number):
+//   7 connected (name: the classid; returns [members, events] or FAIL), 8 member (name,
+//   action 0 get / 1 put / 2 call, ...arguments), 9 box (x, y, width, height, visible),
+//   10 gone.
 //   The name is a string, or the Uint16Array of its code units when it is not well formed
 //   (a lone surrogate cannot be read through the engine's UTF-8 interface).
 //   It returns the value, or FAIL (whose n and d hold the HRESULT and text), or for a
@@ -17,10 +21,20 @@
 // units(s): undefined when s is well formed, else the Uint16Array of its code units;
 // fromUnits(a): the string of the code units in Uint16Array a; run(code): evaluates code
 // as global code (for code the engine's UTF-8 interface cannot carry).
+// classify(o) gives DATE (whose t holds the time) for a Date; date(t) makes a Date;
+// fire(element, name, args) raises event `name` on the element with args' properties.
+//
+// Elements: an <object> whose classid is the player control's is bound when it is in the
+// document: right after the DOM call that inserted it or set its classid, or when the
+// mutation observer sees it (markup). Binding asks native code for the object and defines
+// its members on the element; leaving the document (or losing the classid) unbinds it. The
+// rectangles of bound elements are measured at the next animation frame after anything
+// that can move them (scrolling, resizing, a change to the document, a load, the end of a
+// transition or animation) and every quarter second, and reported when they change.
 
 namespace norv::web::bridge {
 
-inline constexpr const char* bridgeScript = R"JS((function (nat, FAIL, METHOD, UNKNOWN) {
+inline constexpr const char* bridgeScript = R"JS((function (nat, FAIL, METHOD, UNKNOWN, DATE) {
 "use strict";
 const uncurry = (f) => Function.prototype.call.bind(f);
 const wmGet = uncurry(WeakMap.prototype.get);
@@ -37,6 +51,8 @@ const charCodeAt = uncurry(String.prototype.charCodeAt);
 const fromCharCode = String.fromCharCode;
 const subarray = uncurry(Object.getPrototypeOf(Uint16Array.prototype).subarray);
 const globalEval = eval;
+const DateCtor = Date, dateTime = uncurry(Date.prototype.getTime);
+const objectToString = uncurry(Object.prototype.toString);
 const ErrorEventCtor = ErrorEvent, later = setTimeout;
 const E_FAIL = -2147467259, E_INVALIDARG = -2147024809;
 const DISP_E_MEMBERNOTFOUND = -2147352573, DISP_E_TYPEMISMATCH = -2147352571;
@@ -141,6 +157,13 @@ function classify(o) {
     const h = wmGet(handles, o);
     if (h !== undefined)
         return h;
+    if (objectToString(o) === "[object Date]") {
+        try {
+            DATE.t = dateTime(o);
+            return DATE;
+        } catch (e) {
+        }
+    }
     let id = mapGet(ids, o);
     if (id === undefined) {
         id = ++lastId;
@@ -262,7 +285,293 @@ for (const name of ["close", "resizeTo", "resizeBy", "moveTo", "moveBy"]) {
     } catch (e) {
     }
 }
-return [make, classify, forget, setPath, get, put, call, has, units, fromUnits, run];
+// ---- Elements that host native objects --------------------------------------------
+const PLAYER = /^[ \t\n\r\f]*clsid:(?:\{6BF52A52-394A-11D3-B153-00C04F79FAA6\}|6BF52A52-394A-11D3-B153-00C04F79FAA6)[ \t\n\r\f]*$/i;
+const regexTest = uncurry(RegExp.prototype.test);
+const getOwn = Object.getOwnPropertyDescriptor, objectKeys = Object.keys;
+const isArray = Array.isArray, deleteProperty = Reflect.deleteProperty;
+const getAttr = uncurry(Element.prototype.getAttribute);
+const setAttr = uncurry(Element.prototype.setAttribute);
+const isConnected = uncurry(getOwn(Node.prototype, "isConnected").get);
+const ownerOf = uncurry(getOwn(Node.prototype, "ownerDocument").get);
+const clientRects = uncurry(Element.prototype.getClientRects);
+const boundingRect = uncurry(Element.prototype.getBoundingClientRect);
+const rectsLength = uncurry(getOwn(DOMRectList.prototype, "length").get);
+const rectLeft = uncurry(getOwn(DOMRectReadOnly.prototype, "left").get);
+const rectTop = uncurry(getOwn(DOMRectReadOnly.prototype, "top").get);
+const rectWidth = uncurry(getOwn(DOMRectReadOnly.prototype, "width").get);
+const rectHeight = uncurry(getOwn(DOMRectReadOnly.prototype, "height").get);
+const styleOf = getComputedStyle;
+const styleValue = uncurry(CSSStyleDeclaration.prototype.getPropertyValue);
+const listen = uncurry(EventTarget.prototype.addEventListener);
+const unlisten = uncurry(EventTarget.prototype.removeEventListener);
+const dispatch = uncurry(EventTarget.prototype.dispatchEvent);
+const EventCtor = Event, ObjectElement = HTMLObjectElement;
+const MutationObserverCtor = MutationObserver, observe = uncurry(MutationObserver.prototype.observe);
+const byTag = uncurry(Document.prototype.getElementsByTagName);
+const byTagIn = uncurry(Element.prototype.getElementsByTagName);
+const collectionLength = uncurry(getOwn(HTMLCollection.prototype, "length").get);
+const collectionItem = uncurry(HTMLCollection.prototype.item);
+const frameLater = requestAnimationFrame, every = setInterval, stopEvery = clearInterval;
+const unobserve = uncurry(MutationObserver.prototype.disconnect);
+const doc = document, win = globalThis;
+
+const elements = new MapCtor();     // number -> record, while bound
+const records = new WeakMapCtor();  // element -> record (bound, or failed to bind)
+let bound = [];                     // the bound records, in binding order
+let failed = [];                    // records of elements that could not be bound
+let lastElement = 0, objects = null, framePending = false, poll = 0;
+// Any change to the document may move a bound element: watched only while there is one.
+const relayout = new MutationObserverCtor(function () { schedule(); });
+
+// In this document (an element of another document, a detached one say, is not).
+function connectedOf(el) {
+    return isConnected(el) && ownerOf(el) === doc;
+}
+function isPlayer(el) {
+    const c = getAttr(el, "classid");
+    return c !== null && regexTest(PLAYER, c);
+}
+function member(id, name, action, args) {
+    const v = nat(8, id, key(name), action, ...args);
+    if (v === FAIL)
+        throw thrown();
+    return v;
+}
+function define(rec, name, shape) {
+    const id = rec.id;
+    const d = shape === 1 ? {
+        configurable: true, enumerable: true,
+        get() { return member(id, name, 0, []); },
+        set(v) { member(id, name, 1, [v]); },
+    } : {
+        configurable: true, enumerable: true, writable: true,
+        value: function () { return member(id, name, 2, arguments); },
+    };
+    try {
+        defineProperty(rec.el, name, d);
+        rec.names[rec.names.length] = name;
+    } catch (e) {
+    }
+}
+function bind(el) {
+    const rec = { el: el, id: ++lastElement, names: [], listeners: [], box: null, failed: false };
+    wmSet(records, el, rec);
+    mapSet(elements, rec.id, rec); // events may come while the object is made
+    const r = nat(7, rec.id, key(String(getAttr(el, "classid"))));
+    if (wmGet(records, el) !== rec)
+        return; // unbound meanwhile
+    if (r === FAIL || !isArray(r) || r.length !== 2) {
+        mapDelete(elements, rec.id);
+        rec.failed = true;
+        failed[failed.length] = rec;
+        return;
+    }
+    bound[bound.length] = rec;
+    const members = r[0], events = r[1];
+    const names = objectKeys(members);
+    for (let i = 0; i < names.length; ++i)
+        define(rec, names[i], members[names[i]]);
+    for (let i = 0; i < events.length; ++i) {
+        const name = events[i];
+        // The handler property ("on" + the event's name) comes first.
+        const f = function (e) {
+            const handler = el["on" + name];
+            if (typeof handler === "function")
+                reflectApply(handler, el, [e]);
+        };
+        listen(el, name, f);
+        rec.listeners[rec.listeners.length] = [name, f];
+    }
+    watch();
+    later(schedule, 0);
+}
+function without(list, rec) {
+    const out = [];
+    for (let i = 0; i < list.length; ++i) {
+        if (list[i] !== rec)
+            out[out.length] = list[i];
+    }
+    return out;
+}
+function unbind(rec) {
+    const el = rec.el;
+    if (wmGet(records, el) === rec)
+        wmSet(records, el, undefined);
+    if (rec.failed) {
+        failed = without(failed, rec);
+        return;
+    }
+    mapDelete(elements, rec.id);
+    bound = without(bound, rec);
+    for (let i = 0; i < rec.names.length; ++i) {
+        try { deleteProperty(el, rec.names[i]); } catch (e) {}
+    }
+    for (let i = 0; i < rec.listeners.length; ++i)
+        unlisten(el, rec.listeners[i][0], rec.listeners[i][1]);
+    nat(10, rec.id, "");
+    if (bound.length === 0 && poll !== 0) {
+        stopEvery(poll);
+        poll = 0;
+        unobserve(relayout);
+    }
+}
+function check(el) {
+    const rec = wmGet(records, el);
+    const wanted = connectedOf(el) && isPlayer(el);
+    if (rec !== undefined && !wanted)
+        unbind(rec);
+    else if (rec === undefined && wanted)
+        bind(el);
+}
+// Binds the player elements in the document that are not bound yet.
+function sweep() {
+    if (objects === null)
+        objects = byTag(doc, "object");
+    const n = collectionLength(objects);
+    for (let i = 0; i < n; ++i) {
+        const el = collectionItem(objects, i);
+        if (el !== null && wmGet(records, el) === undefined && isPlayer(el))
+            bind(el);
+    }
+}
+// Unbinds the elements that left the document or lost their classid.
+function prune() {
+    const all = bound.concat(failed);
+    for (let i = 0; i < all.length; ++i) {
+        const el = all[i].el;
+        if (!connectedOf(el) || !isPlayer(el))
+            unbind(all[i]);
+    }
+}
+function measure(rec) {
+    const el = rec.el;
+    let x = 0, y = 0, w = 0, h = 0, visible = false;
+    if (connectedOf(el)) {
+        const b = boundingRect(el);
+        x = rectLeft(b); y = rectTop(b); w = rectWidth(b); h = rectHeight(b);
+        visible = rectsLength(clientRects(el)) > 0 &&
+            styleValue(styleOf(el), "visibility") !== "hidden";
+    }
+    const o = rec.box;
+    if (o !== null && o.x === x && o.y === y && o.w === w && o.h === h && o.visible === visible)
+        return;
+    rec.box = { x: x, y: y, w: w, h: h, visible: visible };
+    nat(9, rec.id, "", x, y, w, h, visible);
+}
+function measureAll() {
+    const list = bound;
+    for (let i = 0; i < list.length; ++i) {
+        if (wmGet(records, list[i].el) === list[i])
+            measure(list[i]);
+    }
+}
+function frame() {
+    framePending = false;
+    measureAll();
+}
+function schedule() {
+    if (framePending || bound.length === 0)
+        return;
+    framePending = true;
+    frameLater(frame);
+}
+function watch() {
+    if (poll !== 0)
+        return;
+    poll = every(measureAll, 250);
+    observe(relayout, doc, { childList: true, subtree: true, attributes: true,
+                             characterData: true });
+}
+function fire(id, name, args) {
+    const rec = mapGet(elements, id);
+    if (rec === undefined)
+        return;
+    const e = new EventCtor(name);
+    const names = objectKeys(args);
+    for (let i = 0; i < names.length; ++i)
+        defineProperty(e, names[i], { value: args[names[i]], enumerable: true, configurable: true });
+    dispatch(rec.el, e);
+}
+function date(t) {
+    return new DateCtor(t);
+}
+
+// Every DOM call that can put an element into the document, or give it a classid, looks
+// for new player elements before it returns.
+function afterCall(proto, name, what) {
+    const d = getOwn(proto, name);
+    if (d === undefined || typeof d.value !== "function")
+        return;
+    const original = d.value;
+    const wrapped = { [name]: function () {
+        const r = reflectApply(original, this, arguments);
+        what(this);
+        return r;
+    } }[name];
+    defineProperty(proto, name, { value: wrapped, writable: d.writable,
+                                  enumerable: d.enumerable, configurable: d.configurable });
+}
+function afterSet(proto, name, what) {
+    const d = getOwn(proto, name);
+    if (d === undefined || typeof d.set !== "function")
+        return;
+    const original = d.set;
+    defineProperty(proto, name, {
+        get: d.get,
+        set: function (v) {
+            reflectApply(original, this, [v]);
+            what(this);
+        },
+        enumerable: d.enumerable, configurable: d.configurable,
+    });
+}
+function inserted() {
+    if (objects === null || collectionLength(objects) > 0)
+        sweep();
+}
+function attributeSet(el) {
+    if (el instanceof ObjectElement)
+        check(el);
+}
+try {
+    for (const name of ["appendChild", "insertBefore", "replaceChild"])
+        afterCall(Node.prototype, name, inserted);
+    for (const name of ["append", "prepend", "before", "after", "replaceWith",
+                        "insertAdjacentElement", "insertAdjacentHTML"])
+        afterCall(Element.prototype, name, inserted);
+    for (const name of ["append", "prepend"]) {
+        afterCall(Document.prototype, name, inserted);
+        afterCall(DocumentFragment.prototype, name, inserted);
+    }
+    for (const name of ["before", "after", "replaceWith"])
+        afterCall(CharacterData.prototype, name, inserted);
+    for (const name of ["innerHTML", "outerHTML"]) {
+        afterSet(Element.prototype, name, inserted);
+        afterSet(HTMLElement.prototype, name, inserted);
+    }
+    for (const name of ["setAttribute", "setAttributeNS", "removeAttribute", "toggleAttribute"])
+        afterCall(Element.prototype, name, attributeSet);
+    if (getOwn(ObjectElement.prototype, "classid") === undefined) {
+        defineProperty(ObjectElement.prototype, "classid", {
+            configurable: true, enumerable: true,
+            get() { const c = getAttr(this, "classid"); return c === null ? "" : c; },
+            set(v) { setAttr(this, "classid", String(v)); attributeSet(this); },
+        });
+    } else {
+        afterSet(ObjectElement.prototype, "classid", attributeSet);
+    }
+    observe(new MutationObserverCtor(function () {
+        prune();
+        sweep();
+    }), doc, { childList: true, subtree: true, attributes: true, attributeFilter: ["classid"] });
+    listen(doc, "scroll", schedule, { capture: true, passive: true });
+    for (const name of ["load", "transitionend", "animationend"])
+        listen(doc, name, schedule, { capture: true, passive: true });
+    listen(win, "resize", schedule);
+} catch (e) {
+}
+return [make, classify, forget, setPath, get, put, call, has, units, fromUnits, run, fire, date];
 }))JS";
 
 } // namespace norv::web::bridge

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -32,7 +33,18 @@ constexpr std::int32_t RPC_E_DISCONNECTED = static_cast<std::int32_t>(0x80010108
 constexpr char16_t disconnectedText[] = u"The object invoked has disconnected from its clients.";
 
 // Entry point operations of the bridge script.
-enum ScriptOp { OpGet = 1, OpPut = 2, OpCall = 3, OpHas = 4, OpScriptError = 5, OpWindow = 6 };
+enum ScriptOp {
+    OpGet = 1,
+    OpPut = 2,
+    OpCall = 3,
+    OpHas = 4,
+    OpScriptError = 5,
+    OpWindow = 6,
+    OpElementConnected = 7,
+    OpElementMember = 8,
+    OpElementBox = 9,
+    OpElementGone = 10,
+};
 
 std::string utf8Of(JSCValue* v) {
     GBytes* bytes = jsc_value_to_string_as_bytes(v);
@@ -181,8 +193,9 @@ void PageBridge::dropDocument() {
     cleared_.clear();
     dead_.clear();
     unmapSharedView();
-    for (auto* slot : {&make_, &classify_, &forget_, &setPath_, &get_, &put_, &call_, &has_,
-                       &units_, &fromUnits_, &run_, &fail_, &method_, &unknown_})
+    for (auto* slot :
+         {&make_, &classify_, &forget_, &setPath_, &get_, &put_, &call_, &has_, &units_,
+          &fromUnits_, &run_, &fire_, &makeDate_, &fail_, &method_, &unknown_, &date_})
         slot->reset();
     context_.reset();
     frame_.reset();
@@ -201,6 +214,7 @@ bool PageBridge::installScript(WebKitFrame* frame, WebKitScriptWorld* world) {
     fail_ = GObjectRef<JSCValue>::adopt(jsc_value_new_object(c, nullptr, nullptr));
     method_ = GObjectRef<JSCValue>::adopt(jsc_value_new_object(c, nullptr, nullptr));
     unknown_ = GObjectRef<JSCValue>::adopt(jsc_value_new_object(c, nullptr, nullptr));
+    date_ = GObjectRef<JSCValue>::adopt(jsc_value_new_object(c, nullptr, nullptr));
     auto factory = GObjectRef<JSCValue>::adopt(
         jsc_context_evaluate_with_source_uri(c, bridgeScript, -1, "norv-bridge:///bridge.js", 1));
     if (jsc_context_get_exception(c) || !jsc_value_is_function(factory.get())) {
@@ -211,15 +225,16 @@ bool PageBridge::installScript(WebKitFrame* frame, WebKitScriptWorld* world) {
     }
     auto helpers = GObjectRef<JSCValue>::adopt(jsc_value_function_call(
         factory.get(), JSC_TYPE_VALUE, native.get(), JSC_TYPE_VALUE, fail_.get(), JSC_TYPE_VALUE,
-        method_.get(), JSC_TYPE_VALUE, unknown_.get(), G_TYPE_NONE));
+        method_.get(), JSC_TYPE_VALUE, unknown_.get(), JSC_TYPE_VALUE, date_.get(), G_TYPE_NONE));
     if (jsc_context_get_exception(c) || !jsc_value_is_array(helpers.get())) {
         g_warning("norv-bridge: the bridge script failed");
         jsc_context_clear_exception(c);
         dropDocument();
         return false;
     }
-    GObjectRef<JSCValue>* slots[] = {&make_, &classify_, &forget_, &setPath_,   &get_, &put_,
-                                     &call_, &has_,      &units_,  &fromUnits_, &run_};
+    GObjectRef<JSCValue>* slots[] = {&make_, &classify_, &forget_,  &setPath_, &get_,
+                                     &put_,  &call_,     &has_,     &units_,   &fromUnits_,
+                                     &run_,  &fire_,     &makeDate_};
     for (unsigned i = 0; i < std::size(slots); ++i)
         *slots[i] =
             GObjectRef<JSCValue>::adopt(jsc_value_object_get_property_at_index(helpers.get(), i));
@@ -429,11 +444,31 @@ void PageBridge::serveRequest(rpc::Message& message, rpc::Message& reply) {
             reply.values = {frame.document ? toWire(frame.document.get()) : Value::null()};
         break;
     }
+    case Op::ElementEvent: {
+        if (args.size() != 3 || args[0].tag != Tag::I4 || !isString(1) ||
+            args[2].tag != Tag::Record) {
+            error(E_INVALIDARG);
+            break;
+        }
+        JSCValue* element = jsc_value_new_number(c, args[0].i4);
+        JSCValue* name = newString(args[1].text16);
+        JSCValue* fields = fromWire(args[2]);
+        g_object_unref(helperCall(fire_.get(), {element, name, fields}));
+        g_object_unref(element);
+        g_object_unref(name);
+        g_object_unref(fields);
+        break;
+    }
     default:
         error(E_NOTIMPL);
         break;
     }
     collectReleases();
+}
+
+void PageBridge::notify(Op op, std::vector<Value> values) {
+    if (endpoint_)
+        endpoint_->post({Kind::Notice, 0, static_cast<std::uint8_t>(op), std::move(values)});
 }
 
 void PageBridge::collectReleases() {
@@ -509,6 +544,34 @@ JSCValue* PageBridge::enter(GPtrArray* args) {
             call(Op::Has, {Value::nativeObject(handle), Value::fromString16(nameOf(arg(2)))});
         return answerValue(answer);
     }
+    case OpElementConnected: {
+        Answer answer =
+            call(Op::ElementConnected, {Value::fromI4(static_cast<std::int32_t>(handle)),
+                                        Value::fromString16(nameOf(arg(2)))});
+        return answerValue(answer);
+    }
+    case OpElementMember: {
+        if (args->len < 4)
+            return fail(E_INVALIDARG, u"");
+        values = {Value::fromI4(static_cast<std::int32_t>(handle)),
+                  Value::fromString16(nameOf(arg(2))), Value::fromI4(jsc_value_to_int32(arg(3)))};
+        for (guint i = 4; i < args->len; ++i)
+            values.push_back(toWire(arg(i)));
+        Answer answer = call(Op::ElementMember, std::move(values));
+        return answerValue(answer);
+    }
+    case OpElementBox:
+        if (args->len >= 8) {
+            values = {Value::fromI4(static_cast<std::int32_t>(handle))};
+            for (guint i = 3; i < 7; ++i)
+                values.push_back(Value::fromR8(jsc_value_to_double(arg(i))));
+            values.push_back(Value::fromBool(jsc_value_to_boolean(arg(7))));
+            notify(Op::ElementBox, std::move(values));
+        }
+        return jsc_value_new_undefined(c);
+    case OpElementGone:
+        notify(Op::ElementGone, {Value::fromI4(static_cast<std::int32_t>(handle))});
+        return jsc_value_new_undefined(c);
     case OpScriptError:
         if (args->len >= 8) {
             values = {Value::fromString16(unitsOf(arg(3))), Value::fromString16(unitsOf(arg(4))),
@@ -613,6 +676,12 @@ Value PageBridge::toWire(JSCValue* v) {
         return Value::fromString16(unitsOf(v));
     if (jsc_value_is_object(v) && classify_) {
         JSCValue* r = helperCall(classify_.get(), {v});
+        if (r == date_.get()) {
+            auto t = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(date_.get(), "t"));
+            g_object_unref(r);
+            const double date = rpc::timeToAutomationDate(jsc_value_to_double(t.get()));
+            return std::isfinite(date) ? Value::date(date) : Value::null(); // an invalid Date
+        }
         const double x = jsc_value_is_number(r) ? jsc_value_to_double(r) : 0;
         g_object_unref(r);
         if (x > 0)
@@ -654,6 +723,42 @@ JSCValue* PageBridge::fromWire(const Value& v) {
         if (JSCValue* view = sharedView(v.handle, v.size))
             return view;
         return jsc_value_new_undefined(c);
+    case Tag::Date: {
+        JSCValue* time = jsc_value_new_number(c, rpc::automationDateToTime(v.r8));
+        JSCValue* date = helperCall(makeDate_.get(), {time});
+        g_object_unref(time);
+        return date;
+    }
+    case Tag::Bytes: {
+        JSCValue* array = jsc_value_new_typed_array(c, JSC_TYPED_ARRAY_UINT8, v.bytes.size());
+        gsize length = 0;
+        if (auto* data = static_cast<std::uint8_t*>(jsc_value_typed_array_get_data(array, &length)))
+            std::memcpy(data, v.bytes.data(), std::min<std::size_t>(length, v.bytes.size()));
+        return array;
+    }
+    case Tag::List: {
+        GPtrArray* items = g_ptr_array_new_with_free_func(g_object_unref);
+        for (const Value& item : v.items)
+            g_ptr_array_add(items, fromWire(item));
+        JSCValue* array = jsc_value_new_array_from_garray(c, items);
+        g_ptr_array_unref(items);
+        return array;
+    }
+    case Tag::Record: {
+        JSCValue* object = jsc_value_new_object(c, nullptr, nullptr);
+        for (std::size_t i = 0; i + 1 < v.items.size(); i += 2) {
+            const std::string name = com::utf16ToUtf8(v.items[i].text16);
+            JSCValue* field = fromWire(v.items[i + 1]);
+            jsc_value_object_define_property_data(
+                object, name.c_str(),
+                static_cast<JSCValuePropertyFlags>(JSC_VALUE_PROPERTY_CONFIGURABLE |
+                                                   JSC_VALUE_PROPERTY_ENUMERABLE |
+                                                   JSC_VALUE_PROPERTY_WRITABLE),
+                field);
+            g_object_unref(field);
+        }
+        return object;
+    }
     case Tag::Empty:
     case Tag::Error:
         break;

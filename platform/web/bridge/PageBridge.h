@@ -94,7 +94,9 @@ private:
     JSCValue* fail(std::int32_t hr, const std::u16string& description);
     JSCValue* answerValue(Answer& answer); // transfer full
     rpc::Value toWire(JSCValue* value);
-    JSCValue* fromWire(const rpc::Value& value);                     // transfer full
+    JSCValue* fromWire(const rpc::Value& value); // transfer full
+    // Tells the UI something that needs no answer.
+    void notify(rpc::Op op, std::vector<rpc::Value> values);
     JSCValue* proxyFor(std::uint32_t handle);                        // transfer full
     JSCValue* helperCall(JSCValue* fn, std::vector<JSCValue*> args); // transfer full
     bool takeScriptFailure(JSCValue* result, rpc::Value& error);
@@ -130,9 +132,9 @@ private:
     std::shared_ptr<Link> link_;
     GObjectRef<JSCContext> context_;
     GObjectRef<WebKitFrame> frame_; // the top frame whose document it is
-    GObjectRef<JSCValue> fail_, method_, unknown_;
+    GObjectRef<JSCValue> fail_, method_, unknown_, date_;
     GObjectRef<JSCValue> make_, classify_, forget_, setPath_, get_, put_, call_, has_;
-    GObjectRef<JSCValue> units_, fromUnits_, run_;
+    GObjectRef<JSCValue> units_, fromUnits_, run_, fire_, makeDate_;
     struct Proxy {
         GObjectRef<JSCWeakValue> weak;
         std::uint32_t received = 0;

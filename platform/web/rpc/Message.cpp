@@ -1,6 +1,7 @@
 #include "platform/web/rpc/Message.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 namespace norv::web::rpc {
@@ -56,6 +57,19 @@ void putValue(std::vector<std::uint8_t>& out, const Value& v) {
         putU32(out, v.handle);
         putU32(out, v.size);
         break;
+    case Tag::Date:
+        putU64(out, std::bit_cast<std::uint64_t>(v.r8));
+        break;
+    case Tag::Bytes:
+        putU32(out, static_cast<std::uint32_t>(v.bytes.size()));
+        out.insert(out.end(), v.bytes.begin(), v.bytes.end());
+        break;
+    case Tag::List:
+    case Tag::Record:
+        putU32(out, static_cast<std::uint32_t>(v.items.size()));
+        for (const Value& item : v.items)
+            putValue(out, item);
+        break;
     }
 }
 
@@ -100,13 +114,30 @@ public:
         }
         return true;
     }
+    bool bytes(std::vector<std::uint8_t>& out) {
+        std::uint32_t n = 0;
+        if (!u32(n) || left() < n)
+            return false;
+        out.assign(data_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                   data_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
+        pos_ += n;
+        return true;
+    }
+    // Counts values against the bound of one message (nested ones included).
+    bool countValues(std::size_t n) {
+        if (n > maxValueCount - values_)
+            return false;
+        values_ += n;
+        return true;
+    }
 
 private:
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;
+    std::size_t values_ = 0;
 };
 
-bool readValue(Reader& in, Value& v) {
+bool readValue(Reader& in, Value& v, int depth) {
     std::uint8_t tag = 0;
     if (!in.u8(tag) || tag > lastTag || tag == 6)
         return false;
@@ -148,6 +179,30 @@ bool readValue(Reader& in, Value& v) {
         return in.text16(v.text16);
     case Tag::SharedBytes:
         return in.u32(v.handle) && in.u32(v.size);
+    case Tag::Date: {
+        std::uint64_t bits = 0;
+        if (!in.u64(bits))
+            return false;
+        v.r8 = std::bit_cast<double>(bits);
+        return true;
+    }
+    case Tag::Bytes:
+        return in.bytes(v.bytes);
+    case Tag::List:
+    case Tag::Record: {
+        // Every value takes at least one byte: a larger count cannot be honest.
+        if (depth >= maxValueDepth || !in.u32(u) || u > in.left() || !in.countValues(u) ||
+            (v.tag == Tag::Record && u % 2 != 0))
+            return false;
+        v.items.resize(u);
+        for (std::uint32_t i = 0; i < u; ++i) {
+            if (!readValue(in, v.items[i], depth + 1))
+                return false;
+            if (v.tag == Tag::Record && i % 2 == 0 && !v.items[i].isString())
+                return false; // a field's name
+        }
+        return true;
+    }
     }
     return false;
 }
@@ -184,12 +239,12 @@ bool decodeBody(std::span<const std::uint8_t> body, Message& out) {
     if (!in.u32(out.id) || !in.u8(out.op) || !in.u32(count))
         return false;
     // Every value takes at least one byte: a larger count cannot be honest.
-    if (count > in.left() || count > maxValueCount)
+    if (count > in.left() || !in.countValues(count))
         return false;
     out.values.clear();
     out.values.resize(count);
     for (Value& v : out.values) {
-        if (!readValue(in, v))
+        if (!readValue(in, v, 0))
             return false;
     }
     return in.left() == 0;
@@ -230,6 +285,100 @@ std::optional<std::uint32_t> helloSharedSize(const Message& message) {
         message.values.size() != 1 || message.values[0].tag != Tag::I4 || message.values[0].i4 < 0)
         return std::nullopt;
     return static_cast<std::uint32_t>(message.values[0].i4);
+}
+
+std::optional<std::int32_t> elementGone(const Message& message) {
+    if (message.kind != Kind::Notice || message.op != static_cast<std::uint8_t>(Op::ElementGone) ||
+        message.values.size() != 1 || message.values[0].tag != Tag::I4 || message.values[0].i4 <= 0)
+        return std::nullopt;
+    return message.values[0].i4;
+}
+
+std::optional<ElementBoxReport> elementBox(const Message& message) {
+    const auto& v = message.values;
+    if (message.kind != Kind::Notice || message.op != static_cast<std::uint8_t>(Op::ElementBox) ||
+        v.size() != 6 || v[0].tag != Tag::I4 || v[0].i4 <= 0 || v[5].tag != Tag::Bool)
+        return std::nullopt;
+    double numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        const Value& n = v[1 + i];
+        if (n.tag == Tag::I4)
+            numbers[i] = n.i4;
+        else if (n.tag == Tag::R8 && std::isfinite(n.r8))
+            numbers[i] = n.r8;
+        else
+            return std::nullopt;
+    }
+    if (numbers[2] < 0 || numbers[3] < 0)
+        return std::nullopt;
+    return ElementBoxReport{v[0].i4, numbers[0], numbers[1], numbers[2], numbers[3], v[5].boolean};
+}
+
+std::optional<std::string> classIdGuid(std::u16string_view text) {
+    auto space = [](char16_t c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+    };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    constexpr std::u16string_view prefix = u"clsid:";
+    if (text.size() < prefix.size())
+        return std::nullopt;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char16_t c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char16_t>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return std::nullopt;
+    }
+    text.remove_prefix(prefix.size());
+    if (text.size() == 38) {
+        if (text.front() != '{' || text.back() != '}')
+            return std::nullopt;
+        text = text.substr(1, 36);
+    }
+    if (text.size() != 36)
+        return std::nullopt;
+    std::string guid;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash) {
+            if (c != '-')
+                return std::nullopt;
+        } else if (c >= 'a' && c <= 'f') {
+            c = static_cast<char16_t>(c - 'a' + 'A');
+        } else if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
+            return std::nullopt;
+        }
+        guid.push_back(static_cast<char>(c));
+    }
+    return guid;
+}
+
+namespace {
+constexpr double dayMs = 86400000.0;
+constexpr double epochDays = 25569.0; // 1970-01-01 as an automation date
+} // namespace
+
+double automationDateToTime(double date) {
+    if (!std::isfinite(date))
+        return std::nan("");
+    const double days = std::trunc(date);
+    const double fraction = std::fabs(date - days);
+    return (days - epochDays) * dayMs + std::round(fraction * dayMs);
+}
+
+double timeToAutomationDate(double time) {
+    if (!std::isfinite(time))
+        return std::nan("");
+    const double linear = time / dayMs + epochDays; // days, the fraction counted forward
+    const double days = std::floor(linear);
+    const double fraction = linear - days;
+    // Before the epoch day the integer part is the day and the fraction is added away
+    // from zero.
+    return days >= 0 || fraction == 0 ? linear : days - fraction;
 }
 
 void FrameReader::append(std::span<const std::uint8_t> bytes) {

@@ -7,11 +7,14 @@
 // A value is a u8 tag followed by its payload: nothing (empty, null), u8 0/1 (bool),
 // i32 (I4), the 64 bits of a double (R8), u32 count + that many UTF-16 code units
 // (String16), u32 handle (objects), i32 HRESULT + u32 count + UTF-16 code units (error),
-// u32 offset + u32 size (shared bytes). Every number is little-endian.
+// u32 offset + u32 size (shared bytes), the 64 bits of a double (date), u32 count + that
+// many bytes (bytes), u32 count + that many values (list; a record is a list of names and
+// values, each name a String16). Every number is little-endian.
 //
 // The decoder takes bytes from an untrusted peer: it checks every length against what is
 // left, accepts only known kinds and tags and canonical booleans, refuses trailing bytes,
-// and never reads outside its input.
+// bounds how many values one message holds and how deep lists and records nest, and never
+// reads outside its input.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +31,7 @@ namespace norv::web::rpc {
 // The user message in which the web process hands its end of the socket to the view
 // (parameters: the protocol version as a uint32).
 constexpr const char* connectMessageName = "norv-bridge.connect";
-constexpr std::uint32_t protocolVersion = 3;
+constexpr std::uint32_t protocolVersion = 4;
 
 enum class Kind : std::uint8_t { Request = 1, Reply = 2, Notice = 3 };
 
@@ -47,6 +50,17 @@ enum class Op : std::uint8_t {
     ReleaseNative = 8, // notice (handle, count, handle, count, ...)
     WindowCall = 9,    // request (name, x, y): the page's window.close, resizeTo, resizeBy,
                        // moveTo or moveBy; reply nothing, or an Error
+    // An element of the document that hosts a native object (an <object> with a classid
+    // the bridge knows), named by an I4 above 0 that the page gives it, unique in the
+    // document.
+    ElementConnected = 10, // request (element, classid text): the element is in the document;
+                           // reply List(Record(member name: I4 shape), List(event names))
+                           // (shape 1 a property, 2 a method or a property with an index)
+    ElementMember = 11,    // request (element, name, I4 action, args...): action 0 reads the
+                           // property, 1 writes args[0], 2 calls the member with args
+    ElementBox = 12,       // notice (element, R8 x, R8 y, R8 width, R8 height, Bool visible):
+                           // its rectangle in the viewport (CSS pixels) changed
+    ElementGone = 13,      // notice (element): it left the document
     // UI -> web
     RunScript = 20,     // request (code): reply the completion value
     SetPath = 21,       // request (path, value)
@@ -60,7 +74,14 @@ enum class Op : std::uint8_t {
     FrameDocument = 28, // request (handle): reply the document the frame element shows,
                         // whatever its origin (null: none); E_NOINTERFACE for an object
                         // that is no frame element
+    ElementEvent = 29,  // request (element, event name, Record(argument name: value)): the
+                        // element's native object raised an event
 };
+
+// What an element's member does on ElementMember.
+enum class ElementAction : std::int32_t { Get = 0, Put = 1, Call = 2 };
+// The shape of an element's member in the ElementConnected reply.
+enum class MemberShape : std::int32_t { Property = 1, Function = 2 };
 
 struct Message {
     Kind kind = Kind::Request;
@@ -102,6 +123,28 @@ std::optional<std::u16string> userAgentText(const Message& message);
 Message helloNotice(std::uint32_t sharedSize);
 // The shared memory size of a well-formed Hello notice; nullopt for anything else.
 std::optional<std::uint32_t> helloSharedSize(const Message& message);
+
+// The element of a well-formed ElementGone notice (an I4 above 0); nullopt otherwise.
+std::optional<std::int32_t> elementGone(const Message& message);
+
+// A well-formed ElementBox notice: a finite rectangle whose size is not negative.
+struct ElementBoxReport {
+    std::int32_t element = 0;
+    double x = 0, y = 0, width = 0, height = 0;
+    bool visible = false;
+};
+std::optional<ElementBoxReport> elementBox(const Message& message);
+
+// Whether `text` is the classid of an element the bridge hosts: "clsid:" (in any case)
+// and a GUID with or without braces, hex digits in either case, white space around it
+// allowed. The GUID's 36 characters, upper-cased, without braces; nullopt otherwise.
+std::optional<std::string> classIdGuid(std::u16string_view text);
+
+// An automation date (days since 1899-12-30 00:00; before that day the fraction still
+// counts forward from midnight: -1.25 is 1899-12-29 06:00) as milliseconds since the Unix
+// epoch, as script's Date keeps time, and back. NaN for what is not finite.
+double automationDateToTime(double date);
+double timeToAutomationDate(double time);
 
 // Cuts a byte stream into frames.
 class FrameReader {

@@ -99,6 +99,21 @@ SharedArea::blockAt(const std::uint8_t* p) const {
     return std::pair{it->first, it->second};
 }
 
+std::optional<std::uint32_t> SharedArea::offsetInBlock(const std::uint8_t* p,
+                                                       std::size_t size) const {
+    if (p < data_ || p >= data_ + size_ || size > size_)
+        return std::nullopt;
+    const auto offset = static_cast<std::uint32_t>(p - data_);
+    std::lock_guard lock(mutex_);
+    auto it = blocks_.upper_bound(offset);
+    if (it == blocks_.begin())
+        return std::nullopt;
+    --it; // the last block that starts at or before p
+    if (std::uint64_t{offset} + size > std::uint64_t{it->first} + it->second)
+        return std::nullopt;
+    return offset;
+}
+
 std::size_t SharedArea::reserved() const {
     std::lock_guard lock(mutex_);
     std::size_t total = 0;

@@ -49,6 +49,9 @@ public:
     // The offset and size of the reserved block that starts at `p`; nullopt when `p` is
     // not the start of one.
     std::optional<std::pair<std::uint32_t, std::uint32_t>> blockAt(const std::uint8_t* p) const;
+    // The offset of the bytes [p, p + size) when they lie inside one reserved block (a
+    // sample in a block that holds several, say); nullopt otherwise.
+    std::optional<std::uint32_t> offsetInBlock(const std::uint8_t* p, std::size_t size) const;
     // Bytes reserved now.
     std::size_t reserved() const;
 

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "platform/com/ErrorInfo.h"
@@ -23,6 +24,23 @@ using norv::test::callDefault;
 using norv::test::TestObject;
 
 namespace {
+
+// Describes the one member the elements' test objects have ("value", a TestObject property).
+struct IValue : IDispatch {
+    static constexpr IID iid = guid("{5B0B1E3A-6C1D-4E43-8E7B-3F1C2A9D0E11}");
+    using Base = IDispatch;
+    virtual HRESULT get_value(Variant* pVal) = 0;
+    virtual HRESULT put_value(const Variant& pVal) = 0;
+    static const InterfaceInfo& interfaceInfo() {
+        static const InterfaceInfo info =
+            describeInterface<IValue>(u"IValue", u"", propget(1, u"value", &IValue::get_value),
+                                      propput(1, u"value", &IValue::put_value));
+        return info;
+    }
+
+protected:
+    ~IValue() = default;
+};
 
 struct Host final : BridgeConnection::Host {
     std::function<void()> onReady;
@@ -42,6 +60,20 @@ struct Host final : BridgeConnection::Host {
         std::int32_t x, y;
     };
     std::vector<Call> calls;
+
+    std::vector<CLSID> created;
+    std::vector<std::pair<ElementId, ElementBox>> boxes;
+    std::vector<ElementId> released;
+    HRESULT createElement(ElementId, const CLSID& clsid, ElementObject& out) override {
+        created.push_back(clsid);
+        auto object = makeObject<TestObject>();
+        object->property(u"value", Variant::fromI4(5));
+        out.object = ComPtr<IDispatch>(object.get());
+        out.interfaces = {ComPtr<ITypeInfo>(typeInfoOf<IValue>())};
+        return S_OK;
+    }
+    void elementBox(ElementId id, const ElementBox& box) override { boxes.emplace_back(id, box); }
+    void elementReleased(ElementId id) override { released.push_back(id); }
 };
 
 // The fake page: blocking reads and writes on its end.
@@ -419,4 +451,116 @@ TEST(BridgeConnectionTest, ANewDocumentEndsTheCallsOtherThreadsMakeIntoTheOldOne
     fn.reset();
     connection->close();
     host.onReady = nullptr;
+}
+
+TEST(BridgeConnectionTest, ElementMessagesAreCheckedBeforeAnythingIsMadeOrCalled) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    TestObject::live = 0;
+    Host host;
+    auto connection = std::make_shared<BridgeConnection>(fds[0], &host);
+    connection->start();
+    const std::u16string player = u" CLSID:{6bf52a52-394a-11d3-b153-00c04f79faa6}\n";
+    auto connect = [&](FakePage& p, std::uint32_t id, Value element, std::u16string classid) {
+        return p.request(id, Op::ElementConnected, {element, Value::fromString16(classid)});
+    };
+    auto member = [&](FakePage& p, std::uint32_t id, std::int32_t element, std::int32_t action,
+                      std::vector<Value> args) {
+        std::vector<Value> values{Value::fromI4(element), Value::fromString16(u"VALUE"),
+                                  Value::fromI4(action)};
+        values.insert(values.end(), args.begin(), args.end());
+        return p.request(id, Op::ElementMember, std::move(values));
+    };
+    auto notice = [](FakePage& p, Op op, std::vector<Value> values) {
+        p.send({Kind::Notice, 0, static_cast<std::uint8_t>(op), std::move(values)});
+    };
+    auto box = [](double x, double w, Value visible = Value::fromBool(true)) {
+        return std::vector<Value>{Value::fromI4(1), Value::fromR8(x), Value::fromI4(2),
+                                  Value::fromR8(w), Value::fromI4(4), visible};
+    };
+
+    bool done = false;
+    std::size_t createdBefore = 0;
+    std::thread page([&] {
+        FakePage p(fds[1]);
+        p.read(); // hello
+        EXPECT_EQ(p.request(1, Op::DocumentReady, {Value::fromString16(u"http://x/")}).kind,
+                  Kind::Reply);
+
+        // Malformed requests make nothing.
+        EXPECT_EQ(errorOf(connect(p, 2, Value::fromI4(0), player)), E_INVALIDARG);
+        EXPECT_EQ(errorOf(connect(p, 3, Value::fromString16(u"1"), player)), E_INVALIDARG);
+        for (const char16_t* wrong : {u"clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6",
+                                      u"{6BF52A52-394A-11D3-B153-00C04F79FAA6}",
+                                      u"clsid:{6BF52A52-394A-11D3-B153-00C04F79FAAG}",
+                                      u"clsid:6BF52A52+394A-11D3-B153-00C04F79FAA6"})
+            EXPECT_EQ(errorOf(connect(p, 4, Value::fromI4(1), wrong)), E_INVALIDARG)
+                << Bstr(wrong).toUtf8();
+        EXPECT_EQ(errorOf(p.request(5, Op::ElementConnected, {Value::fromI4(1)})), E_INVALIDARG);
+
+        // A well-formed one: the members of the described interface, no events.
+        Message made = connect(p, 6, Value::fromI4(1), player);
+        ASSERT_EQ(made.values.size(), 1u);
+        ASSERT_EQ(made.values[0].tag, Tag::List);
+        ASSERT_EQ(made.values[0].items.size(), 2u);
+        EXPECT_EQ(made.values[0].items[0], Value::record().field(u"value", Value::fromI4(1)));
+        EXPECT_EQ(made.values[0].items[1], Value::list({}));
+        // The number is the page's only once.
+        EXPECT_EQ(errorOf(connect(p, 7, Value::fromI4(1), player)), E_INVALIDARG);
+
+        // Members: unknown elements, actions and names, wrong argument counts, values only
+        // the UI sends.
+        EXPECT_EQ(errorOf(member(p, 8, 2, 0, {})), RPC_E_DISCONNECTED);
+        EXPECT_EQ(errorOf(member(p, 9, 1, 3, {})), E_INVALIDARG);
+        EXPECT_EQ(errorOf(member(p, 10, 1, 0, {Value::fromI4(1)})), E_INVALIDARG);
+        EXPECT_EQ(errorOf(member(p, 11, 1, 1, {})), E_INVALIDARG);
+        EXPECT_EQ(errorOf(member(p, 12, 1, 1, {Value::record()})), E_INVALIDARG);
+        EXPECT_EQ(errorOf(member(p, 13, 1, 1, {Value::fromBytes({1})})), E_INVALIDARG);
+        EXPECT_EQ(
+            errorOf(p.request(14, Op::ElementMember,
+                              {Value::fromI4(1), Value::fromString16(u"other"), Value::fromI4(0)})),
+            DISP_E_UNKNOWNNAME);
+        EXPECT_EQ(member(p, 15, 1, 1, {Value::fromI4(9)}).values.size(), 0u);
+        EXPECT_EQ(member(p, 16, 1, 0, {}).values.at(0), Value::fromI4(9));
+
+        // Boxes: only finite ones with a size, of a live element, reach the host.
+        notice(p, Op::ElementBox, box(std::nan(""), 3));
+        notice(p, Op::ElementBox, box(1, -3));
+        notice(p, Op::ElementBox, box(1, 3, Value::fromI4(1)));
+        auto other = box(1, 3);
+        other[0] = Value::fromI4(2);
+        notice(p, Op::ElementBox, other);
+        notice(p, Op::ElementBox, {Value::fromI4(1)});
+        notice(p, Op::ElementBox, box(1.5, 3));
+        // Gone: an unknown element changes nothing; the element's object is let go once.
+        notice(p, Op::ElementGone, {Value::fromI4(2)});
+        notice(p, Op::ElementGone, {Value::fromI4(-1)});
+        notice(p, Op::ElementGone, {Value::fromI4(1)});
+        notice(p, Op::ElementGone, {Value::fromI4(1)});
+        EXPECT_EQ(errorOf(member(p, 17, 1, 0, {})), RPC_E_DISCONNECTED);
+
+        // A page cannot make more than a bounded number of objects.
+        createdBefore = host.created.size();
+        std::int32_t refusedAt = 0;
+        for (std::int32_t i = 0; i <= static_cast<std::int32_t>(BridgeConnection::maxElements);
+             ++i) {
+            if (errorOf(connect(p, 100 + i, Value::fromI4(10 + i), player)) == E_OUTOFMEMORY) {
+                refusedAt = i;
+                break;
+            }
+        }
+        EXPECT_EQ(refusedAt, static_cast<std::int32_t>(BridgeConnection::maxElements));
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return done; }));
+    page.join();
+    ASSERT_EQ(host.created.size(), createdBefore + BridgeConnection::maxElements);
+    EXPECT_EQ(host.created.at(0), guid("{6BF52A52-394A-11D3-B153-00C04F79FAA6}"));
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].second, (ElementBox{1.5, 2, 3, 4, true}));
+    // The element that went first; then the page's end released the rest, telling the host.
+    ASSERT_EQ(host.released.size(), 1u + BridgeConnection::maxElements);
+    EXPECT_EQ(host.released[0], host.boxes[0].first);
+    EXPECT_EQ(connection->liveElements(), 0u);
+    EXPECT_EQ(TestObject::live, 0);
 }

@@ -25,19 +25,27 @@ Message sample() {
     m.kind = Kind::Request;
     m.id = 0xDEADBEEF;
     m.op = static_cast<std::uint8_t>(Op::Call);
-    m.values = {Value::empty(),
-                Value::null(),
-                Value::fromBool(true),
-                Value::fromBool(false),
-                Value::fromI4(-2147024809),
-                Value::fromR8(-0.5),
-                Value::fromR8(INFINITY),
-                Value::fromString16(std::u16string(u"a\0b\xD83D\xDE00", 5)),
-                Value::fromString16(u"lone \xD800 and \xDC00"),
-                Value::nativeObject(7),
-                Value::scriptObject(0xFFFFFFFF),
-                Value::error(-2147352567, u"boom"),
-                Value::sharedBytes(64, 4096)};
+    m.values = {
+        Value::empty(),
+        Value::null(),
+        Value::fromBool(true),
+        Value::fromBool(false),
+        Value::fromI4(-2147024809),
+        Value::fromR8(-0.5),
+        Value::fromR8(INFINITY),
+        Value::fromString16(std::u16string(u"a\0b\xD83D\xDE00", 5)),
+        Value::fromString16(u"lone \xD800 and \xDC00"),
+        Value::nativeObject(7),
+        Value::scriptObject(0xFFFFFFFF),
+        Value::error(-2147352567, u"boom"),
+        Value::sharedBytes(64, 4096),
+        Value::date(-1.25),
+        Value::fromBytes({0, 255, 7}),
+        Value::list({Value::fromI4(1), Value::list({}), Value::fromString16(u"x")}),
+        Value::record()
+            .field(u"majortype", Value::fromString16(u"{00000000-0000-0000-0000-000000000000}"))
+            .field(u"pbFormat", Value::fromBytes({}))
+            .field(u"inner", Value::record().field(u"n", Value::null()))};
     return m;
 }
 
@@ -102,6 +110,83 @@ TEST(RpcCodecTest, RefusesDamagedBodies) {
     auto text = bodyOf(Message{Kind::Reply, 1, 2, {Value::fromString16(u"ab")}});
     text[14] = 0x7F;
     EXPECT_FALSE(decodeBody(text, out));
+}
+
+TEST(RpcCodecTest, RefusesListsAndRecordsThatCannotBeHonest) {
+    Message out;
+    auto bodyWith = [](Value v) {
+        return bodyOf(Message{Kind::Request, 1, 2, {std::move(v)}});
+    };
+    // A record's names are strings, one per value.
+    Value unnamed = Value::record();
+    unnamed.items = {Value::fromI4(1), Value::fromI4(2)};
+    EXPECT_FALSE(decodeBody(bodyWith(unnamed), out));
+    Value odd = Value::record();
+    odd.items = {Value::fromString16(u"a")};
+    EXPECT_FALSE(decodeBody(bodyWith(odd), out));
+    // Nesting is bounded.
+    Value deep = Value::list({});
+    for (int i = 1; i < maxValueDepth; ++i)
+        deep = Value::list({deep});
+    EXPECT_TRUE(decodeBody(bodyWith(deep), out));
+    EXPECT_FALSE(decodeBody(bodyWith(Value::list({deep})), out));
+    // Nested values count against the bound of one message.
+    std::vector<std::uint8_t> many = bodyWith(Value::list({}));
+    const auto count = static_cast<std::uint32_t>(maxValueCount);
+    many.resize(many.size() - 4);
+    for (int i = 0; i < 4; ++i)
+        many.push_back(static_cast<std::uint8_t>(count >> (8 * i)));
+    many.insert(many.end(), count, static_cast<std::uint8_t>(Tag::Empty));
+    EXPECT_FALSE(decodeBody(many, out));
+    // Byte blocks and lists longer than what follows.
+    auto bytes = bodyWith(Value::fromBytes({1, 2}));
+    bytes[11] = 3;
+    EXPECT_FALSE(decodeBody(bytes, out));
+    auto list = bodyWith(Value::list({Value::null()}));
+    list[11] = 2;
+    EXPECT_FALSE(decodeBody(list, out));
+}
+
+TEST(RpcElementTest, AutomationDatesAndScriptTimesConvertBothWays) {
+    constexpr double day = 86400000;
+    const double epoch = -25569 * day; // 1899-12-30 in script time
+    struct Case {
+        double date;
+        double time;
+    } cases[] = {
+        {0, epoch},
+        {25569, 0},
+        {36526.5, 946728000000},            // 2000-01-01 12:00
+        {-1.25, epoch - day + day / 4},     // 1899-12-29 06:00
+        {-1.75, epoch - day + 3 * day / 4}, // 1899-12-29 18:00
+        {-2, epoch - 2 * day},
+    };
+    for (const Case& c : cases) {
+        EXPECT_DOUBLE_EQ(automationDateToTime(c.date), c.time) << c.date;
+        EXPECT_DOUBLE_EQ(timeToAutomationDate(c.time), c.date) << c.date;
+    }
+    // The times of 1899-12-30 read the same with either sign.
+    EXPECT_DOUBLE_EQ(automationDateToTime(-0.25), epoch + day / 4);
+    EXPECT_TRUE(std::isnan(automationDateToTime(INFINITY)));
+    EXPECT_TRUE(std::isnan(timeToAutomationDate(std::nan(""))));
+}
+
+TEST(RpcElementTest, ClassIdsAreReadAsTheBrowserWritesThem) {
+    const std::string player = "6BF52A52-394A-11D3-B153-00C04F79FAA6";
+    for (const char16_t* text : {u"clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}",
+                                 u"CLSID:{6bf52a52-394a-11d3-b153-00c04f79faa6}",
+                                 u"  clsid:6BF52A52-394A-11D3-B153-00C04F79FAA6\t",
+                                 u"ClsId:{6Bf52a52-394A-11d3-B153-00c04F79fAA6}"})
+        EXPECT_EQ(classIdGuid(text), player);
+    for (const char16_t* text : {u"", u"clsid:", u"{6BF52A52-394A-11D3-B153-00C04F79FAA6}",
+                                 u"clsid: {6BF52A52-394A-11D3-B153-00C04F79FAA6}",
+                                 u"clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6",
+                                 u"clsid:6BF52A52-394A-11D3-B153-00C04F79FAA6}",
+                                 u"clsid:{6BF52A52_394A-11D3-B153-00C04F79FAA6}",
+                                 u"clsid:{6BF52A52-394A-11D3-B153-00C04F79FAAX}",
+                                 u"clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}x",
+                                 u"clsid:{\uFF16BF52A52-394A-11D3-B153-00C04F79FAA}"})
+        EXPECT_FALSE(classIdGuid(text));
 }
 
 TEST(RpcCodecTest, FrameReaderCutsStreamsAndStopsAtBadFrames) {
