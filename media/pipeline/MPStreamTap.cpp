@@ -540,28 +540,43 @@ HRESULT MPStreamTap::attach(GstElement* pipeline) {
     detach();
     const char* wanted = type_ == typelib::mpsVideo ? "video/x-raw" : "audio/x-raw";
 
-    // The sink of this stream type: a sink element (not a bin) with a negotiated format.
+    // The renderer of this stream type: the deepest sink (an element, or a bin standing
+    // for one) whose pad has a negotiated format of that type and is linked to an element
+    // in front of it.
     GstRef<GstElement> sink;
-    GstRef<GstPad> sinkPad;
+    GstRef<GstPad> sinkPad, src;
+    int sinkDepth = -1;
     GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline));
     GValue item = G_VALUE_INIT;
     bool done = false;
-    while (!done && !sink) {
+    while (!done) {
         switch (gst_iterator_next(it, &item)) {
         case GST_ITERATOR_OK: {
             auto* e = GST_ELEMENT(g_value_get_object(&item));
-            if (!GST_IS_BIN(e) && GST_OBJECT_FLAG_IS_SET(e, GST_ELEMENT_FLAG_SINK)) {
-                GstPad* pad = gst_element_get_static_pad(e, "sink");
-                GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
-                if (caps && gst_structure_has_name(gst_caps_get_structure(caps, 0), wanted)) {
-                    sink = GstRef<GstElement>::adopt(GST_ELEMENT(gst_object_ref(e)));
-                    sinkPad = GstRef<GstPad>::adopt(GST_PAD(gst_object_ref(pad)));
-                }
-                if (caps)
-                    gst_caps_unref(caps);
-                if (pad)
-                    gst_object_unref(pad);
+            GstPad* pad = GST_OBJECT_FLAG_IS_SET(e, GST_ELEMENT_FLAG_SINK)
+                              ? gst_element_get_static_pad(e, "sink")
+                              : nullptr;
+            GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+            GstPad* peer = caps ? gst_pad_get_peer(pad) : nullptr;
+            GstElement* upstream = peer ? gst_pad_get_parent_element(peer) : nullptr;
+            int depth = 0;
+            for (GstObject* o = GST_OBJECT_PARENT(e); o != nullptr; o = GST_OBJECT_PARENT(o))
+                ++depth;
+            if (upstream && gst_structure_has_name(gst_caps_get_structure(caps, 0), wanted) &&
+                depth > sinkDepth) {
+                sinkDepth = depth;
+                sink = GstRef<GstElement>::adopt(GST_ELEMENT(gst_object_ref(e)));
+                sinkPad = GstRef<GstPad>::adopt(GST_PAD(gst_object_ref(pad)));
+                src = GstRef<GstPad>::adopt(GST_PAD(gst_object_ref(peer)));
             }
+            if (upstream)
+                gst_object_unref(upstream);
+            if (peer)
+                gst_object_unref(peer);
+            if (caps)
+                gst_caps_unref(caps);
+            if (pad)
+                gst_object_unref(pad);
             g_value_reset(&item);
             break;
         }
@@ -577,17 +592,9 @@ HRESULT MPStreamTap::attach(GstElement* pipeline) {
     gst_iterator_free(it);
     if (!sink)
         return NTE_NOT_FOUND;
-
-    auto src = GstRef<GstPad>::adopt(gst_pad_get_peer(sinkPad.get()));
-    GstElement* upstream = src ? gst_pad_get_parent_element(src.get()) : nullptr;
     auto* parent = GST_ELEMENT(gst_object_get_parent(GST_OBJECT(sink.get())));
-    if (upstream)
-        gst_object_unref(upstream);
-    if (!src || upstream == nullptr || parent == nullptr) {
-        if (parent)
-            gst_object_unref(parent);
+    if (parent == nullptr)
         return VFW_E_NOT_CONNECTED;
-    }
 
     char name[64];
     std::snprintf(name, sizeof name, "SampleGrabber %p", static_cast<void*>(this));

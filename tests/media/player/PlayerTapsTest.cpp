@@ -13,6 +13,8 @@
 #include "media/pipeline/MPActivateFactory.h"
 #include "media/pipeline/WaveFormat.h"
 #include "media/player/MPPlayerFactory.h"
+#include "platform/com/ClassTable.h"
+#include "platform/media/PassThroughActivate.h"
 #include "tests/media/player/TapTestSupport.h"
 #include "tests/support/Process.h"
 
@@ -223,6 +225,58 @@ TEST_F(PlayerTapsTest, FilterListRulesWhilePlaying) {
     EXPECT_EQ(f.back().start, a.back().start);
     EXPECT_EQ(never->count(), 0u);
     EXPECT_EQ(removed->count(), 0u);
+}
+
+TEST_F(PlayerTapsTest, WithoutTheAudioTransformAGrabberTapsInFrontOfTheSink) {
+    auto file = dir.path() / "tone.ogg";
+    makeTone(file, 2.0);
+    SitedPlayer p;
+    // A class of someone else's for the audio transform's activation, registered after
+    // the program's: the control's audio then plays without the program's transform.
+    std::uint32_t cookie = 0;
+    ASSERT_EQ(
+        registerClassObject(CLSID_MediaActivate,
+                            makeClassFactoryFor<norv::platform::media::PassThroughActivate>().get(),
+                            CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+        S_OK);
+    SinkProbe sink;
+    p.site->onPreRender = [&](GstElement* pipeline) {
+        sink.attach(audioSinkOf(pipeline));
+    };
+    auto filter = makeObject<RecordingFilter>();
+    filter->change = [](const SampleCall& c, std::uint8_t* data) {
+        if (c.start >= 1.0)
+            std::memset(data, 0, c.size);
+    };
+    p.stream()->insertFilter(filter.get(), mpsAudio);
+    p.control.setUrl(fileUrl(file));
+    ASSERT_TRUE(pumpUntil([&] { return p.control.state() == psMediaEnded; }));
+
+    ASSERT_TRUE(p.streamPart().tap(mpsAudio));
+    EXPECT_TRUE(p.streamPart().tap(mpsAudio)->attached());
+    auto calls = filter->calls();
+    ASSERT_GT(calls.size(), 10u);
+    // Linked in between two buffers once the player plays: from the start on, except the
+    // one the sink prerolled with.
+    EXPECT_LT(calls.front().start, 0.1);
+    double total = 0;
+    for (const auto& c : calls)
+        total += c.end - c.start;
+    EXPECT_NEAR(total, probeDuration(file), 0.1);
+    int loudAfter = 0, silentAfter = 0;
+    for (const auto& s : sink.seen())
+        if (s.start >= 1.0)
+            ++(s.silent ? silentAfter : loudAfter);
+    EXPECT_GT(silentAfter, 5);
+    EXPECT_EQ(loudAfter, 0);
+
+    // The next medium: the grabber leaves the chain and comes back for the new one.
+    auto calledBefore = filter->count();
+    p.control.setUrl(fileUrl(file));
+    ASSERT_TRUE(pumpUntil([&] { return p.control.state() == psMediaEnded; }));
+    revokeClassObject(cookie);
+    EXPECT_TRUE(p.streamPart().tap(mpsAudio)->attached());
+    EXPECT_NEAR(filter->count(), 2 * calledBefore, calledBefore / 10);
 }
 
 // ---------------------------------------------------------------------------------------
