@@ -139,7 +139,8 @@ public:
         return S_OK;
     }
 
-    // No filter is called and nothing is kept for the spectrum from now on.
+    // No filter is called and nothing is kept for the spectrum from now on; a filter call
+    // still waiting lets go (nothing waits for a tap that is gone).
     void shutdown() {
         {
             std::lock_guard lock(lock_);
@@ -147,6 +148,7 @@ public:
             format_.reset();
         }
         filters.clear();
+        filters.interrupt();
         if (feed) {
             feed->configure(-1, nullptr);
             feed->clear();

@@ -16,12 +16,6 @@ using norv::media::IActivationHook;
 using norv::media::MPActivateFactory;
 using norv::media::MPActivateWrapper;
 
-// Under the leak checker: a library that GStreamer loads allocates a block while it is
-// initialised, and never frees it (one suppression for the whole binary).
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:_dl_init\n";
-}
-
 namespace {
 
 // A transform a hook hands out.

@@ -352,14 +352,17 @@ protected:
         filter = makeObject<WaitingFilter>([this](auto deadline, std::stop_token interrupt) {
             if (!playing || held.exchange(true))
                 return WaitingFilter::Ended::answered;
-            return WaitingFilter::holdUntilReleased(deadline, interrupt);
+            holding = true;
+            auto ended = WaitingFilter::holdUntilReleased(deadline, interrupt);
+            holding = false;
+            return ended;
         });
         player->stream()->insertFilter(filter.get(), mpsAudio);
         player->control.log->onState = [this](std::int32_t state) {
             playing = playing || state == psPlaying;
         };
         player->control.setUrl(fileUrl(file));
-        ASSERT_TRUE(pumpUntil([&] { return filter->inFlight > 0; }));
+        ASSERT_TRUE(pumpUntil([&] { return holding.load(); }));
         whileHeld(*player);
     }
     // How the held call ended: the only one that did not answer.
@@ -373,11 +376,12 @@ protected:
     ComPtr<WaitingFilter> filter;
     std::atomic<bool> playing{false};
     std::atomic<bool> held{false};
+    std::atomic<bool> holding{false};
 };
 
 TEST_F(WaitingFilterTest, StoppingReleasesAFilterCallInFlight) {
     start([](SitedPlayer& p) { ASSERT_EQ(p.control.controls()->stop(), S_OK); });
-    ASSERT_TRUE(pumpUntil([&] { return filter->inFlight == 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return !holding; }));
     EXPECT_EQ(held_end(), WaitingFilter::Ended::interrupted);
     EXPECT_EQ(player->control.state(), psStopped);
     // Playing again, the filter is called again.
@@ -396,10 +400,21 @@ TEST_F(WaitingFilterTest, SeekingReleasesAFilterCallInFlight) {
 TEST_F(WaitingFilterTest, PausingWhileAFilterCallIsInFlightDoesNotWaitForIt) {
     start([](SitedPlayer& p) { ASSERT_EQ(p.control.controls()->pause(), S_OK); });
     ASSERT_TRUE(pumpUntil([&] { return player->control.state() == psPaused; }));
-    EXPECT_EQ(filter->inFlight, 1);
+    EXPECT_TRUE(holding);
     player->control.controls()->stop();
-    ASSERT_TRUE(pumpUntil([&] { return filter->inFlight == 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return !holding; }));
     EXPECT_EQ(held_end(), WaitingFilter::Ended::interrupted);
+}
+
+TEST_F(WaitingFilterTest, TheElementLeavingThePageReleasesAFilterCallInFlight) {
+    // The host clears the site when the element leaves the document or the page goes.
+    start([](SitedPlayer& p) {
+        ASSERT_EQ(p.control.player.as<IOleObject>()->SetClientSite(nullptr), S_OK);
+    });
+    ASSERT_TRUE(pumpUntil([&] { return !holding; }));
+    EXPECT_EQ(held_end(), WaitingFilter::Ended::interrupted);
+    // And the player goes without waiting for anything.
+    player.reset();
 }
 
 TEST_F(PlayerTapsTest, AFilterThatWaitsForTheUiThreadWhileItStopsThePlayer) {
