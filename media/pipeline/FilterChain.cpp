@@ -7,27 +7,28 @@ namespace norv::media {
 using namespace com;
 using typelib::IMPStreamFilter;
 
-std::shared_ptr<FilterChain::Entry> FilterChain::makeEntry(IMPStreamFilter* filter) {
+FilterChain::Filter FilterChain::Filter::of(IMPStreamFilter* filter) {
+    Filter f;
+    f.filter = filter;
+    if (filter)
+        filter->QueryInterface(IBoundedStreamFilter::iid, f.bounded.putVoid());
+    return f;
+}
+
+std::shared_ptr<FilterChain::Entry> FilterChain::makeEntry(const Filter& filter) {
     auto entry = std::make_shared<Entry>();
-    entry->filter = filter;
-    filter->QueryInterface(IBoundedStreamFilter::iid, entry->bounded.putVoid());
+    entry->filter = filter.filter;
+    entry->bounded = filter.bounded;
     return entry;
 }
 
-bool FilterChain::insert(IMPStreamFilter* filter) {
-    if (filter == nullptr)
+bool FilterChain::insert(const Filter& filter) {
+    if (!filter.filter)
         return false;
-    {
-        std::lock_guard lock(lock_);
-        for (const auto& e : entries_)
-            if (e->filter.get() == filter)
-                return false;
-    }
-    // Asked outside the lock: the filter's QueryInterface is its own code.
     auto entry = makeEntry(filter);
     std::lock_guard lock(lock_);
     for (const auto& e : entries_)
-        if (e->filter.get() == filter)
+        if (e->filter == filter.filter)
             return false;
     entries_.push_back(std::move(entry));
     return true;
@@ -46,13 +47,13 @@ bool FilterChain::remove(IMPStreamFilter* filter) {
     return true;
 }
 
-void FilterChain::assign(std::span<const ComPtr<IMPStreamFilter>> filters) {
+void FilterChain::assign(std::span<const Filter> filters) {
     std::vector<std::shared_ptr<Entry>> entries;
-    for (const auto& f : filters) {
-        if (!f || std::any_of(entries.begin(), entries.end(),
-                              [&](const auto& e) { return e->filter == f; }))
+    for (const Filter& f : filters) {
+        if (!f.filter || std::any_of(entries.begin(), entries.end(),
+                                     [&](const auto& e) { return e->filter == f.filter; }))
             continue;
-        entries.push_back(makeEntry(f.get()));
+        entries.push_back(makeEntry(f));
     }
     std::lock_guard lock(lock_);
     for (auto& e : entries_)

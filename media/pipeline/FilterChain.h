@@ -34,12 +34,21 @@ class FilterChain {
 public:
     static constexpr std::chrono::milliseconds defaultDeadline{1000};
 
+    // A filter as the chain holds it: asked once, when it is inserted, whether its call may
+    // wait. Made without a lock held, since that question is the filter's own code.
+    struct Filter {
+        com::ComPtr<typelib::IMPStreamFilter> filter;
+        com::ComPtr<IBoundedStreamFilter> bounded;
+        static Filter of(typelib::IMPStreamFilter* filter);
+    };
+
     // Appends `filter` unless it is in the list; true when it was appended.
-    bool insert(typelib::IMPStreamFilter* filter);
+    bool insert(const Filter& filter);
+    bool insert(typelib::IMPStreamFilter* filter) { return insert(Filter::of(filter)); }
     // Takes `filter` out; true when it was in the list.
     bool remove(typelib::IMPStreamFilter* filter);
     // Replaces the list with `filters` (duplicates kept once).
-    void assign(std::span<const com::ComPtr<typelib::IMPStreamFilter>> filters);
+    void assign(std::span<const Filter> filters);
     void clear();
     std::size_t size() const;
 
@@ -60,7 +69,7 @@ private:
         com::ComPtr<IBoundedStreamFilter> bounded;
         std::atomic<bool> removed{false};
     };
-    static std::shared_ptr<Entry> makeEntry(typelib::IMPStreamFilter* filter);
+    static std::shared_ptr<Entry> makeEntry(const Filter& filter);
 
     mutable std::mutex lock_;
     std::vector<std::shared_ptr<Entry>> entries_;

@@ -48,25 +48,31 @@ ComPtr<MPStreamTap>& MPStream::tapOf(MPStreamType type) {
 
 // IMPStream -----------------------------------------------------------------------------------
 
+namespace {
+bool holds(const std::vector<FilterChain::Filter>& list, IMPStreamFilter* filter) {
+    return std::any_of(list.begin(), list.end(),
+                       [&](const FilterChain::Filter& f) { return f.filter.get() == filter; });
+}
+} // namespace
+
 HRESULT MPStream::insertFilter(IMPStreamFilter* pVal, std::int32_t type) {
     if (pVal == nullptr)
         return E_POINTER;
+    if ((type & (typelib::mpsAudio | typelib::mpsVideo)) == 0)
+        return E_NOTIMPL;
+    const FilterChain::Filter filter = FilterChain::Filter::of(pVal); // no lock held
     HRESULT result = E_NOTIMPL;
     for (MPStreamType t : {typelib::mpsAudio, typelib::mpsVideo}) {
         if ((type & t) == 0)
             continue;
         result = S_FALSE;
-        ComPtr<MPStreamTap> tap;
-        {
-            std::lock_guard lock(lock_);
-            FilterList& list = listOf(t);
-            if (std::find(list.begin(), list.end(), ComPtr<IMPStreamFilter>(pVal)) == list.end())
-                list.emplace_back(pVal);
-            tap = tapOf(t);
-            // Under the part's lock, so that a tap made meanwhile cannot miss the filter.
-            if (tap)
-                result = tap->insertFilter(pVal) ? S_OK : S_FALSE;
-        }
+        std::lock_guard lock(lock_);
+        FilterList& list = listOf(t);
+        if (!holds(list, pVal))
+            list.push_back(filter);
+        // Under the part's lock, so that a tap made meanwhile cannot miss the filter.
+        if (const ComPtr<MPStreamTap>& tap = tapOf(t))
+            result = tap->insertFilter(filter) ? S_OK : S_FALSE;
     }
     return result;
 }
@@ -75,13 +81,15 @@ HRESULT MPStream::removeFilter(IMPStreamFilter* pVal, std::int32_t type) {
     if (type == 0)
         type = typelib::mpsAudio | typelib::mpsVideo;
     HRESULT result = S_FALSE;
-    std::vector<ComPtr<IMPStreamFilter>> removed; // released after the lock is let go
+    std::vector<FilterChain::Filter> removed; // released after the lock is let go
     std::lock_guard lock(lock_);
     for (MPStreamType t : {typelib::mpsAudio, typelib::mpsVideo}) {
         if ((type & t) == 0)
             continue;
         FilterList& list = listOf(t);
-        auto it = std::find(list.begin(), list.end(), ComPtr<IMPStreamFilter>(pVal));
+        auto it = std::find_if(list.begin(), list.end(), [&](const FilterChain::Filter& f) {
+            return f.filter.get() == pVal;
+        });
         if (it == list.end())
             continue;
         removed.push_back(std::move(*it));

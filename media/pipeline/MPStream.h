@@ -95,7 +95,7 @@ public:
 
 private:
     struct Listener;
-    using FilterList = std::vector<com::ComPtr<typelib::IMPStreamFilter>>;
+    using FilterList = std::vector<FilterChain::Filter>;
 
     // Makes the tap of `type`, replacing the current one, which it hands back through
     // `replaced` for the caller to shut down after the lock is let go.

@@ -460,7 +460,7 @@ HRESULT MPStreamTap::GetElement(GstElement** element) {
 
 // The stream part's operations --------------------------------------------------------------
 
-bool MPStreamTap::insertFilter(IMPStreamFilter* filter) {
+bool MPStreamTap::insertFilter(const FilterChain::Filter& filter) {
     return core_->filters.insert(filter);
 }
 
@@ -468,7 +468,7 @@ bool MPStreamTap::removeFilter(IMPStreamFilter* filter) {
     return core_->filters.remove(filter);
 }
 
-void MPStreamTap::setFilters(std::span<const ComPtr<IMPStreamFilter>> filters) {
+void MPStreamTap::setFilters(std::span<const FilterChain::Filter> filters) {
     core_->filters.assign(filters);
 }
 

@@ -77,9 +77,9 @@ public:
     typelib::MPStreamType streamType() const { return type_; }
 
     // The tap's own copy of its stream's filter list.
-    bool insertFilter(typelib::IMPStreamFilter* filter);
+    bool insertFilter(const FilterChain::Filter& filter);
     bool removeFilter(typelib::IMPStreamFilter* filter);
-    void setFilters(std::span<const com::ComPtr<typelib::IMPStreamFilter>> filters);
+    void setFilters(std::span<const FilterChain::Filter> filters);
     void setFilterDeadline(std::chrono::milliseconds deadline);
     // Filter calls in flight let go, bounded ones are skipped until resumeFilters().
     void interruptFilters();
