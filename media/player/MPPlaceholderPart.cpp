@@ -1,7 +1,5 @@
 #include "media/player/MPPlaceholderPart.h"
 
-#include "media/player/PlayerParts.h"
-
 namespace norv::media {
 
 using namespace com;
@@ -29,14 +27,6 @@ HRESULT MPPlaceholderPart::put_settings(const Variant& pVal) {
 HRESULT MPPlaceholderPart::put_services(IDispatch* pVal) {
     state_.putServices(pVal);
     return S_OK;
-}
-
-ComPtr<typelib::IMPPlugin> createRecorderPart() {
-    return makeObject<MPPlaceholderPart>();
-}
-
-ComPtr<typelib::IMPPlugin> createSettingsPart() {
-    return makeObject<MPPlaceholderPart>();
 }
 
 } // namespace norv::media

@@ -376,12 +376,7 @@ HRESULT MPPlayerPlugin::GetScriptableObject(Bstr* name, IDispatch** object) {
 HRESULT MPPlayerPlugin::GetCustomUIMode(Bstr* file) {
     if (file == nullptr)
         return E_POINTER;
-    auto skin = settings_.as<IMPSkinSource>();
-    Bstr path;
-    if (!skin || failed(skin->get_skinPath(&path)) || path.isEmpty())
-        return E_NOTIMPL;
-    *file = Bstr(u"file://" + std::u16string(path.view()));
-    return S_OK;
+    return customSkinFile(file);
 }
 
 // IGraphCreation

@@ -1,12 +1,12 @@
 #pragma once
-// The parts a player plugin holds besides its stream part, and what the plugin asks of
-// them beyond the IMPPlugin life cycle.
+// The parts a player plugin holds besides its stream part, and the player's custom skin.
 //
-// The recorder part answers IMPRecorder (services.recorder) and is a stream filter of
-// the audio stream; the settings part answers IMPSettings (services.settings, and the
-// scriptable object "wmpsrv" handed to the control's custom skin) and IMPSkinSource (the
-// skin the control loads in uiMode "custom"). Until they exist, both are placeholders
-// that keep the life cycle and nothing else.
+// The recorder part answers IMPRecorder (services.recorder) and records by being a stream
+// filter of the audio stream; the settings part answers IMPSettings (services.settings,
+// and the scriptable object "wmpsrv" the plugin hands the control's custom skin). Each
+// gets the plugin's services (the player), startup and shutdown. Until they are there,
+// both are placeholders that keep the life cycle and nothing else, and the player has no
+// custom skin.
 
 #include "platform/com/Bstr.h"
 #include "platform/com/ComPtr.h"
@@ -14,20 +14,12 @@
 
 namespace norv::media {
 
-// The player's generated skin.
-struct IMPSkinSource : com::IUnknown {
-    static constexpr com::IID iid = com::guid("{EB4C7B03-8A71-4473-840D-4BA389D684A2}");
-    using Base = com::IUnknown;
-
-    // The skin file's path; a failure (or an empty path) when there is none.
-    virtual com::HRESULT get_skinPath(com::Bstr* path) = 0;
-
-protected:
-    ~IMPSkinSource() = default;
-};
-
 // The recorder and settings parts of a new plugin.
 com::ComPtr<typelib::IMPPlugin> createRecorderPart();
 com::ComPtr<typelib::IMPPlugin> createSettingsPart();
+
+// The custom skin the control loads in uiMode "custom": "file://" and the skin file's
+// path; E_NOTIMPL when there is none (the control then keeps its own user interface).
+com::HRESULT customSkinFile(com::Bstr* file);
 
 } // namespace norv::media
