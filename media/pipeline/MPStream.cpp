@@ -326,32 +326,38 @@ HRESULT MPStream::videoCallback(const AMMediaType& type, const IID& iid, void** 
 HRESULT MPStream::setSpectrumListener(IDispatch* pVal, std::int32_t timeOut) {
     if (pVal != nullptr && timeOut < minimumPeriod)
         return E_INVALIDARG;
-    std::uint32_t oldCookie = 0;
+    bool changed;
+    {
+        std::lock_guard lock(lock_);
+        changed = pVal != listenerDispatch_.get();
+    }
+    // Registered without the part's lock: the table asks the listener for its interfaces.
+    std::uint32_t cookie = 0;
+    if (changed && pVal) {
+        HRESULT hr = registerInterfaceInGlobal(pVal, IDispatch::iid, &cookie);
+        if (failed(hr))
+            return hr;
+    }
+    std::uint32_t unused = 0;
     ComPtr<IDispatch> oldListener, oldProxy;
     ComPtr<MPStreamTap> audio;
     std::int32_t period;
     {
         std::lock_guard lock(lock_);
-        if (pVal != listenerDispatch_.get()) {
-            std::uint32_t cookie = 0;
-            if (pVal) {
-                HRESULT hr = registerInterfaceInGlobal(pVal, IDispatch::iid, &cookie);
-                if (failed(hr))
-                    return hr;
-            }
-            {
-                std::lock_guard l(listener_->lock);
-                oldCookie = std::exchange(listener_->cookie, cookie);
-                oldProxy = std::move(listener_->proxy);
-            }
+        if (changed && pVal != listenerDispatch_.get()) {
+            std::lock_guard l(listener_->lock);
+            unused = std::exchange(listener_->cookie, cookie);
+            oldProxy = std::move(listener_->proxy);
             oldListener = std::exchange(listenerDispatch_, ComPtr<IDispatch>(pVal));
+        } else {
+            unused = cookie; // another call set the same listener meanwhile
         }
         period_ = pVal ? timeOut : -1;
         period = period_;
         audio = audioTap_;
     }
-    if (oldCookie != 0)
-        revokeInterfaceFromGlobal(oldCookie);
+    if (unused != 0)
+        revokeInterfaceFromGlobal(unused);
     if (audio)
         return audio->configureSpectrum(period, spectrumCallback());
     return S_OK;

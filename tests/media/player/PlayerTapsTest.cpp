@@ -548,11 +548,16 @@ public:
         std::int32_t time, rate, channels, fftLength, peakLevel;
         std::thread::id thread;
     };
-    explicit SpectrumListener(TestPlayer& player) : player_(player) {}
+    explicit SpectrumListener(TestPlayer& player) : player_(&player) {}
     HRESULT call(IDispatch* sample) override {
+        if (onCall) {
+            deliveries.push_back({});
+            onCall();
+            return S_OK;
+        }
         ComPtr<norv::typelib::IMPMediaSample> s;
         EXPECT_EQ(sample->QueryInterface(norv::typelib::IMPMediaSample::iid, s.putVoid()), S_OK);
-        Delivery d{std::chrono::steady_clock::now(), position(player_), 0, 0, 0, 0, 0,
+        Delivery d{std::chrono::steady_clock::now(), position(*player_), 0, 0, 0, 0, 0,
                    std::this_thread::get_id()};
         s->get_time(&d.time);
         s->get_rate(&d.rate);
@@ -567,9 +572,10 @@ public:
         return S_OK;
     }
     std::vector<Delivery> deliveries;
+    std::function<void()> onCall; // instead of reading the sample
 
 private:
-    TestPlayer& player_;
+    TestPlayer* player_;
 };
 
 TEST_F(PlayerTapsTest, SpectrumDeliveriesComeEveryPeriodWhilePlayingAndStopAfterPause) {
@@ -614,6 +620,27 @@ TEST_F(PlayerTapsTest, SpectrumDeliveriesComeEveryPeriodWhilePlayingAndStopAfter
     std::size_t atRemoval = listener->deliveries.size();
     ASSERT_TRUE(pumpUntil([&] { return p.control.state() == psMediaEnded; }));
     EXPECT_EQ(listener->deliveries.size(), atRemoval);
+}
+
+TEST_F(PlayerTapsTest, AListenerThatTakesThePlayerOffThePageFromInsideItsCall) {
+    auto file = dir.path() / "tone.ogg";
+    makeTone(file, 3.0);
+    auto p = std::make_unique<SitedPlayer>();
+    auto listener = makeObject<SpectrumListener>(p->control);
+    bool gone = false;
+    listener->onCall = [&] {
+        if (gone)
+            return;
+        gone = true;
+        // The element leaves the page while the spectrum worker waits for this call.
+        p.reset();
+    };
+    ASSERT_EQ(p->services()->audioSpectrumListener(listener.get(), 50), S_OK);
+    p->control.setUrl(fileUrl(file));
+    ASSERT_TRUE(pumpUntil([&] { return gone; }));
+    // Nothing calls the listener of a player that is gone.
+    std::size_t calls = listener->deliveries.size();
+    EXPECT_FALSE(pumpUntil([&] { return listener->deliveries.size() > calls; }, 300ms));
 }
 
 } // namespace
