@@ -172,6 +172,14 @@ void MPSpectrumFeed::dropPlayed(double position) {
     dropPlayedLocked(*shared_, position);
 }
 
+void MPSpectrumFeed::clear() {
+    std::lock_guard lock(shared_->lock);
+    shared_->filled = 0;
+    shared_->lastPushedStart.reset();
+    shared_->lastDelivery.reset();
+    shared_->armed = -1;
+}
+
 void MPSpectrumFeed::dropPlayedLocked(Shared& s, double position) {
     if (position == 0)
         return;

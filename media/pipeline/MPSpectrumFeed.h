@@ -89,6 +89,9 @@ public:
 
     // Drops the buffers that end at or before `position` (0 drops nothing).
     void dropPlayed(double position);
+    // Drops every buffer kept (playback stopped or the medium changed): nothing queued
+    // before is delivered, and the next push starts a new queue.
+    void clear();
 
     struct QueuedSpan {
         double start;

@@ -506,8 +506,12 @@ void PlayerControl::createAudioTransform() {
     GstRef<GstElement> element;
     HRESULT hr =
         norv::com::createInstance(CLSID_MediaActivate, nullptr, CLSCTX_INPROC_SERVER, activate);
-    if (succeeded(hr))
+    if (succeeded(hr)) {
+        activate->SetItem(ATTR_TransformCategory,
+                          Variant::fromBstr(Bstr::fromUtf8(CATEGORY_AudioTransform.toString())));
+        activate->SetUnknown(ATTR_TransformGraph, graph_.get());
         hr = activate->ActivateObject(IAudioTransform::iid, transform.putVoid());
+    }
     if (succeeded(hr) && transform) {
         GstElement* raw = nullptr;
         hr = transform->GetElement(&raw);

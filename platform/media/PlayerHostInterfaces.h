@@ -43,6 +43,13 @@ using namespace norv::com;
 constexpr CLSID CLSID_MediaPlayer = guid("{6BF52A52-394A-11D3-B153-00C04F79FAA6}");
 // The class of the activation objects the control creates its audio transform with.
 constexpr CLSID CLSID_MediaActivate = guid("{777D0CFF-0375-43B9-8532-FB04A4903593}");
+// What the control sets on the activation object of its audio transform before it
+// activates it, so that whoever intercepts the activation knows what and whose it is:
+// the transform's category (VT_BSTR, the braced text of CATEGORY_AudioTransform) and the
+// control's graph (VT_UNKNOWN, the object its graph-creation hooks receive).
+constexpr GUID ATTR_TransformCategory = guid("{63A37697-1123-479A-8922-EF78BBDA8036}");
+constexpr GUID CATEGORY_AudioTransform = guid("{13A7995E-7D8F-45B4-9C77-819265225763}");
+constexpr GUID ATTR_TransformGraph = guid("{BC4862F6-845D-4DD6-9047-85AAA7F156E0}");
 // The service under which the control asks its site for IRemoteMediaServices and
 // IGraphCreation.
 constexpr GUID SID_MediaPlayerServices = guid("{DF333473-2CF7-4BE2-907F-9AAD5661364F}");
