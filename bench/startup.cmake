@@ -10,10 +10,7 @@ if(NORV_DESKTOP AND TARGET norv_test_x11)
     include(${PROJECT_SOURCE_DIR}/res/Bundle.cmake)
     norv_resource_bundle(bench_bundle NAME bench_view STARTUP_URI "./start.htm"
                          CAPTION "Norv Bench")
-    add_executable(norv-view-bench ${PROJECT_SOURCE_DIR}/main.cpp ${bench_bundle})
-    norv_target_defaults(norv-view-bench)
-    target_link_libraries(norv-view-bench PRIVATE app host platform_gtk res)
-    norv_web_bridge_beside(norv-view-bench)
+    norv_add_program(norv-view-bench BUNDLE ${bench_bundle})
 
     add_executable(bench_startup ${CMAKE_CURRENT_LIST_DIR}/StartupBench.cpp)
     norv_target_defaults(bench_startup)

@@ -59,6 +59,21 @@ GstElement* audioSinkOf(GstElement* pipeline) {
     g_object_get(pipeline, "audio-sink", &sink, nullptr);
     if (sink)
         g_object_unref(sink); // the pipeline keeps it
+    // The control's audio sink is a bin when its effects sit in front of the output: what
+    // is heard is what reaches the sink innermost in it.
+    while (sink && GST_IS_BIN(sink)) {
+        GstIterator* it = gst_bin_iterate_sinks(GST_BIN(sink));
+        GValue item = G_VALUE_INIT;
+        GstElement* inner = nullptr;
+        if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            inner = GST_ELEMENT(g_value_get_object(&item)); // the bin keeps it
+            g_value_unset(&item);
+        }
+        gst_iterator_free(it);
+        if (!inner)
+            break;
+        sink = inner;
+    }
     return sink;
 }
 
