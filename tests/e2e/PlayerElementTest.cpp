@@ -323,5 +323,49 @@ TEST_F(PlayerElementTest, TwoPlayersPlayAndARemovedOneStopsWhileTheOtherPlaysOn)
         << shell.output();
 }
 
+TEST_F(PlayerElementTest, TheMediaServiceMakesPlayerElementsThatPlayWithTheirServices) {
+    write(page(480, 200, std::string(R"(<div id="box"></div><script>
+        var media = tavi.platform.getService('media');
+        var made = [media.createMediaPlayer(document), media.createMediaPlayer(document)];
+        report('tag', made[0].tagName + ' ' + made[0].classid + ' ' + made[0].isConnected);
+        made.forEach(function (p, i) {
+            p.style.cssText = 'float:left;margin-right:40px;width:200px;height:150px';
+            document.getElementById('box').appendChild(p);
+            p.uiMode = 'none';
+            p.addEventListener('PlayStateChange', function (e) {
+                report('p' + i, e.newState);
+                if (e.newState == 3 && i == 1)
+                    report('duration', p.currentMedia.duration);
+            });
+            p.URL = 'SERVER/' + (i ? 'red' : 'blue') + '.webm';
+        });
+        // Each player has its services, one object each time it is asked; the two players'
+        // are not the same.
+        report('services', [typeof made[0].services, made[0].services === made[0].services,
+                            made[0].services !== made[1].services,
+                            typeof made[1].services.stream].join(' '));
+        try { media.createMediaPlayer(made[0]); report('owner', 'accepted'); }
+        catch (e) { report('owner', 'refused'); }
+        report('third', typeof media.createMediaPlayer(document).URL);
+        </script>)")));
+    Process shell = start();
+    XWindow window = waitForWindow();
+    ASSERT_NE(window, 0u) << shell.output();
+    EXPECT_TRUE(reported("tag", std::string("OBJECT ") + kPlayerClass + " false"));
+    EXPECT_TRUE(reported("services", "object true true object")) << shell.output();
+    // An owner that is no document is refused.
+    EXPECT_TRUE(reported("owner", "refused"));
+    // A player made after the others (not inserted: no player yet) is an element still.
+    EXPECT_TRUE(reported("third", "undefined"));
+    ASSERT_TRUE(reported("p0", "3")) << shell.output();
+    ASSERT_TRUE(reported("p1", "3")) << shell.output();
+    auto duration = reported("duration", [](const std::string&) { return true; });
+    ASSERT_TRUE(duration);
+    EXPECT_NEAR(std::stod(*duration), fileDuration("red.webm"), 0.05);
+    EXPECT_TRUE(waitForColours(window, "made", {{100, 75, "#0000ff"}, {340, 75, "#ff0000"}}))
+        << shell.output();
+    EXPECT_TRUE(reported("p1", "8")) << shell.output();
+}
+
 } // namespace
 } // namespace norv::test
