@@ -8,6 +8,7 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/ShellPlatform.h"
+#include "host/ResourceMediaSource.h"
 #include "platform/com/Bstr.h"
 #include "platform/com/Exceptions.h"
 #include "platform/media/MediaClasses.h"
@@ -69,6 +70,12 @@ std::optional<int> DesktopProgram::start(int& argc, char**& argv, app::ShellPlat
     gtk_init(&argc, &argv);
     g_set_application_name(identity_.desktopName.c_str());
     application_.emplace(identity_.applicationId);
+    // The media player control's classes, after GTK so that its video has a widget. A
+    // machine without GStreamer still runs the pages, without players.
+    if (!platform::media::registerMediaClasses())
+        g_warning("player: GStreamer cannot be initialised; pages get no media player");
+    else if (!host::registerResourceMediaSource())
+        g_warning("player: the program's own clips (res addresses) cannot be played");
     script::X11DisplayDesktop::setProgramApplication(application_->get());
     return std::nullopt;
 }
