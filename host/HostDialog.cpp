@@ -5,7 +5,12 @@
 #include <cstdio>
 
 #include "app/TaviHost.h"
+#include "host/BridgeMutePage.h"
+#include "host/BridgeScrollTarget.h"
+#include "host/BrowserGestures.h"
 #include "host/ExtInitScript.h"
+#include "host/ScrollingHandler.h"
+#include "host/SessionWatcher.h"
 #include "host/ShellOwnerWindow.h"
 #include "platform/com/Exceptions.h"
 #include "platform/gtk/MessageLoop.h"
@@ -29,6 +34,7 @@ HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
 }
 
 HostDialog::~HostDialog() {
+    stopNotifications();
     site_.reset();
     if (--liveDialogs() == 0)
         platform::gtk::MessageLoop::postQuit(0);
@@ -54,6 +60,22 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     site_ = std::make_unique<HostBrowserSite>(*this, *browser(), *bridge(),
                                               [this] { onWindowClosing(false); });
     self_ = std::move(self);
+    session_ = std::make_unique<SessionWatcher>([this](bool mute) {
+        g_debug("login session: %s the page's players", mute ? "muting" : "unmuting");
+        if (web::ScriptBridge* page = bridge()) {
+            BridgeMutePage target(*page);
+            muteForSession(target, mute);
+        }
+    });
+    // The view is the widget that receives the browser's input.
+    gestures_ =
+        std::make_unique<BrowserGestures>(reinterpret_cast<GtkWidget*>(browser()->view().get()));
+}
+
+void HostDialog::stopNotifications() {
+    session_.reset();
+    scroller_.reset();
+    gestures_.reset();
 }
 
 void HostDialog::setType(TaviWindowTypes type) {
@@ -131,6 +153,7 @@ void HostDialog::onClose() {
 
 void HostDialog::onDestroy() {
     errorPageEnabled_ = false;
+    stopNotifications();
     site_.reset();
 }
 
@@ -140,6 +163,9 @@ void HostDialog::onWindowDestroyed() {
 }
 
 void HostDialog::onBeforeNavigate(const std::u16string&) {
+    if (scroller_ && gestures_)
+        gestures_->engine().removeHandler(scroller_);
+    scroller_.reset();
     if (!errorPagePending_)
         failedUrl_.clear();
     // The splash shown while the next document loads comes with the splash and error
@@ -147,6 +173,11 @@ void HostDialog::onBeforeNavigate(const std::u16string&) {
 }
 
 void HostDialog::onDocumentCompleted(const std::u16string&) {
+    web::ScriptBridge* page = bridge();
+    if (gestures_ && !scroller_ && page && page->hasScriptWindow()) {
+        scroller_ = std::make_shared<ScrollingHandler>(std::make_shared<BridgeScrollTarget>(*page));
+        gestures_->engine().addHandler(scroller_);
+    }
     // Closing the splash and ending the error page's wait come with the splash and error
     // pages.
 }
