@@ -1,5 +1,6 @@
 #include "host/HostDialog.h"
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <cstdio>
@@ -15,15 +16,36 @@
 #include "platform/com/Exceptions.h"
 #include "platform/gtk/MessageLoop.h"
 #include "platform/web/ScriptBridge.h"
+#include "script/DialogOwner.h"
+#include "script/PlatformServices.h"
+#include "script/TaviPlatform.h"
 
 namespace norv::host {
 
 namespace {
 
+// Whether the object handed in is the current document's window (and the probe is gone).
+constexpr std::u16string_view kWindowProbePath = u"window.tavi.___dwTarget";
+constexpr std::u16string_view kWindowProbeScript =
+    u"(function(){var n=window.tavi;var r=n.___dwTarget===window;delete n.___dwTarget;"
+    u"return r;})()";
+
 int& liveDialogs() {
     static int count = 0;
     return count;
 }
+
+// The dialog's window as the parent of its pages' file dialogs. The platform object and
+// the services it hands out hold it weakly: a dialog object a page keeps after the window
+// is gone opens without a parent.
+class WindowAsDialogOwner final : public script::DialogOwner {
+public:
+    explicit WindowAsDialogOwner(TaviDialogBase& dialog) : dialog_(dialog) {}
+    GtkWindow* dialogParent() override { return dialog_.window(); }
+
+private:
+    TaviDialogBase& dialog_;
+};
 
 } // namespace
 
@@ -35,6 +57,7 @@ HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
 
 HostDialog::~HostDialog() {
     stopNotifications();
+    dialogOwner_.reset();
     site_.reset();
     if (--liveDialogs() == 0)
         platform::gtk::MessageLoop::postQuit(0);
@@ -54,8 +77,18 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     auto* shellOwner = dynamic_cast<ShellOwnerWindow*>(&owner);
     if (self.get() != this || !shellOwner || windowExists())
         throw com::InvalidArgException();
-    // The platform object and the native window object come with the parts of the host
-    // that define them; until then the page has neither.
+    // One platform object per dialog, for every page it shows; a service it cannot make
+    // fails the dialog's creation. The native window object comes with the part of the
+    // host that defines it.
+    com::ComPtr<script::TaviPlatform> platform;
+    com::throwIfFailed(script::TaviPlatform::create(
+        script::desktopPlatformServices([this](com::IDispatch* window, script::NativeWindow* out) {
+            return resolvePageWindow(window, out);
+        }),
+        &platform));
+    dialogOwner_ = std::make_shared<WindowAsDialogOwner>(*this);
+    platform->setDialogOwner(dialogOwner_);
+    platform_ = com::ComPtr<com::IDispatch>(static_cast<typelib::ITaviPlatform*>(platform.get()));
     create(shellOwner->window());
     site_ = std::make_unique<HostBrowserSite>(*this, *browser(), *bridge(),
                                               [this] { onWindowClosing(false); });
@@ -70,6 +103,26 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     // The view is the widget that receives the browser's input.
     gestures_ =
         std::make_unique<BrowserGestures>(reinterpret_cast<GtkWidget*>(browser()->view().get()));
+}
+
+com::HRESULT HostDialog::resolvePageWindow(com::IDispatch* window, script::NativeWindow* out) {
+    *out = 0;
+    web::ScriptBridge* page = bridge();
+    if (!window || !page)
+        return com::E_NOINTERFACE;
+    // The page's own window object is the one the current document calls `window`.
+    com::HRESULT hr = page->setScriptValue(kWindowProbePath, com::Variant::fromDispatch(window));
+    if (com::failed(hr))
+        return hr;
+    com::Variant same;
+    hr = page->runScript(kWindowProbeScript, &same);
+    if (com::failed(hr))
+        return hr;
+    if (same.vt() != com::VT_BOOL || same.boolVal() == com::VARIANT_FALSE)
+        return com::E_NOINTERFACE;
+    if (GtkWindow* w = this->window(); w && gtk_widget_get_window(GTK_WIDGET(w)))
+        *out = gdk_x11_window_get_xid(gtk_widget_get_window(GTK_WIDGET(w)));
+    return com::S_OK;
 }
 
 void HostDialog::stopNotifications() {

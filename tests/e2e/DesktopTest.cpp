@@ -274,5 +274,185 @@ TEST_F(TouchTest, ATapThatMovesFivePixelsOrLessIsNoFlick) {
     EXPECT_EQ(occurrences(shell->output(), "touch: release, inertia"), 0) << shell->output();
 }
 
+// ---- Keeping the screen awake ----------------------------------------------------------
+
+// A page that keeps the screen saver away on "s", the power-off on "p", allows both again on
+// "a", and reports the service's answers.
+constexpr const char* kAwakePage = R"(<!DOCTYPE html>
+<html><head><style>/*<ui:window xmlns:ui="urn:schemas-tavimark-mixed1.0" type="normal"
+clientWidth="300px" clientHeight="200px"/>*/</style></head><body>
+<script>
+function call(f) {
+  try { f(); return "ok"; } catch (e) { return "error " + (e.number >>> 0).toString(16); }
+}
+addEventListener("keydown", (e) => {
+  var display = window.tavi.platform.getService("display");
+  var answer =
+      e.key === "s" ? call(() => display.enableScreenSaver(window, false)) :
+      e.key === "p" ? call(() => display.enablePowerOff(window, false)) :
+      e.key === "a" ? call(() => { display.enableScreenSaver(window, true);
+                                   display.enablePowerOff(window, true); }) :
+      e.key === "x" ? call(() => display.enableScreenSaver(document.body, false)) : null;
+  if (answer) fetch("SERVER/" + e.key + "?v=" + encodeURIComponent(answer));
+});
+addEventListener("load", () => fetch("SERVER/ready?v=1"));
+</script></body></html>)";
+
+// The X server as a user's screen shows it.
+class ScreenSaverState {
+public:
+    explicit ScreenSaverState(const std::string& display)
+        : display_(XOpenDisplay(display.c_str())), info_(XScreenSaverAllocInfo()) {}
+    ~ScreenSaverState() {
+        XFree(info_);
+        if (display_)
+            XCloseDisplay(display_);
+    }
+    ScreenSaverState(const ScreenSaverState&) = delete;
+    ScreenSaverState& operator=(const ScreenSaverState&) = delete;
+
+    bool query() {
+        return display_ && XScreenSaverQueryInfo(display_, DefaultRootWindow(display_), info_);
+    }
+    unsigned long idle() { return query() ? info_->idle : 0; }
+    bool on() { return query() && info_->state == ScreenSaverOn; }
+    int timeout() {
+        int timeout = 0, interval = 0, blanking = 0, exposures = 0;
+        XGetScreenSaver(display_, &timeout, &interval, &blanking, &exposures);
+        return timeout;
+    }
+
+private:
+    Display* display_;
+    XScreenSaverInfo* info_;
+};
+
+class DisplayTest : public DesktopTest {
+protected:
+    void launch(const Env& buses) {
+        write(kAwakePage);
+        shell.emplace(start(buses));
+        ASSERT_TRUE(report("/ready")) << shell->output();
+        window = waitForWindow();
+        ASSERT_NE(window, 0u) << shell->output();
+        activate(std::to_string(window));
+    }
+    void activate(const std::string& id) {
+        ASSERT_EQ(x.run({"xdotool", "windowactivate", "--sync", id}).first, 0);
+        ASSERT_TRUE(waitUntil([&] {
+            auto [code, out] = x.run({"xdotool", "getactivewindow"});
+            return code == 0 && out.find(id) == 0;
+        }));
+    }
+    // The page's answer to a key (the window must be in front).
+    std::string press(const std::string& key) {
+        const std::size_t before = count("/" + key);
+        x.run({"xdotool", "key", key});
+        return report("/" + key, before).value_or("no answer");
+    }
+    void xset(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {"xset"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ASSERT_EQ(x.run(argv).first, 0);
+    }
+    int ticks() { return occurrences(shell->output(), "display: screen saver tick"); }
+    bool logged(const std::string& text, int times = 1) {
+        return waitUntil([&] { return occurrences(shell->output(), text) >= times; });
+    }
+
+    ScreenSaverState screen{x.display()};
+    std::optional<Process> shell;
+    XWindow window = 0;
+};
+
+TEST_F(DisplayTest, ThePageKeepsTheScreenSaverAwayWhileItsWindowIsInFront) {
+    xset({"s", "600"});
+    launch({{"DBUS_SESSION_BUS_ADDRESS", kNoBus}, {"DBUS_SYSTEM_BUS_ADDRESS", kNoBus}});
+
+    EXPECT_EQ(press("s"), "ok");
+    EXPECT_TRUE(logged("display: screen saver timer 480000 ms")) << shell->output();
+    // An object that is no window of the page is refused.
+    EXPECT_EQ(press("x"), "error 80004002");
+
+    // The user shortens the time-out; the next call restarts the timer with 80 % of it.
+    xset({"s", "3"});
+    EXPECT_EQ(press("s"), "ok");
+    ASSERT_TRUE(logged("display: screen saver timer 2400 ms")) << shell->output();
+
+    // In front: each tick restarts the X server's idle countdown.
+    const int start = ticks();
+    unsigned long longestIdle = 0;
+    bool cameOn = false;
+    ASSERT_TRUE(waitUntil([&] {
+        longestIdle = std::max(longestIdle, screen.idle());
+        cameOn = cameOn || screen.on();
+        return ticks() >= start + 3;
+    })) << shell->output();
+    EXPECT_FALSE(cameOn);
+    EXPECT_LT(longestIdle, 3000u);
+
+    // Another program's window in front: the screen saver comes on as usual.
+    Process other = Process::spawn({"xmessage", "-title", "Other", "other"}, x.env());
+    std::string otherId;
+    ASSERT_TRUE(waitUntil([&] {
+        auto ids = x.findWindows("^Other$");
+        if (!ids.empty())
+            otherId = ids.front();
+        return !otherId.empty();
+    }));
+    activate(otherId);
+    ASSERT_TRUE(waitUntil([&] { return screen.on(); }));
+    const int whileOn = ticks();
+    ASSERT_TRUE(logged("display: screen saver tick", whileOn + 2));
+    EXPECT_TRUE(screen.on());
+
+    // The page back in front: its next tick ends the screen saver; allowed again, the
+    // screen saver returns.
+    activate(std::to_string(window));
+    EXPECT_TRUE(waitUntil([&] { return !screen.on(); }));
+    EXPECT_EQ(press("a"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return screen.on(); }));
+
+    shell->signal(SIGTERM);
+    EXPECT_EQ(shell->wait(), 0) << shell->output();
+    EXPECT_EQ(screen.timeout(), 3); // the user's setting as the user left it
+}
+
+TEST_F(DisplayTest, TheDesktopsInhibitionsAreTakenAndGivenBackAlsoOnSigterm) {
+    PrivateBus bus;
+    FakeService screenSaver(bus, "org.freedesktop.ScreenSaver",
+                            FAKE_SERVICES_DIR "/fake_screensaver.py");
+    FakeService sessionManager(bus, "org.gnome.SessionManager",
+                               FAKE_SERVICES_DIR "/fake_session_manager.py");
+    launch({{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"DBUS_SYSTEM_BUS_ADDRESS", kNoBus}});
+
+    // Both kinds for one window: one inhibition of each service, named after the program
+    // and, for GTK's, the page's window.
+    EXPECT_EQ(press("s"), "ok");
+    EXPECT_EQ(press("p"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return screenSaver.count("Inhibit \"") == 1; }))
+        << screenSaver.log();
+    EXPECT_TRUE(waitUntil([&] {
+        return sessionManager.count("Inhibit \"" NORV_APPLICATION_ID "\" " +
+                                    std::to_string(window)) == 1;
+    })) << sessionManager.log();
+
+    EXPECT_EQ(press("a"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return screenSaver.count("UnInhibit 42") == 1; }))
+        << screenSaver.log();
+    EXPECT_TRUE(waitUntil([&] { return sessionManager.count("Uninhibit 7") == 1; }))
+        << sessionManager.log();
+
+    // Taken again, and given back when the session ends the program.
+    EXPECT_EQ(press("s"), "ok");
+    ASSERT_TRUE(waitUntil([&] { return screenSaver.count("Inhibit \"") == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return sessionManager.count("Inhibit \"") == 2; }));
+    shell->signal(SIGTERM);
+    EXPECT_EQ(shell->wait(), 0) << shell->output();
+    EXPECT_EQ(screenSaver.count("UnInhibit 43"), 1) << screenSaver.log();
+    EXPECT_EQ(sessionManager.count("Uninhibit 8"), 1) << sessionManager.log();
+    EXPECT_EQ(screenSaver.count("Inhibit \""), 2) << screenSaver.log();
+}
+
 } // namespace
 } // namespace norv::test
