@@ -1,11 +1,17 @@
 #include "host/HostDialog.h"
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <cstdio>
 
 #include "app/TaviHost.h"
+#include "host/BridgeMutePage.h"
+#include "host/BridgeScrollTarget.h"
+#include "host/BrowserGestures.h"
 #include "host/ExtInitScript.h"
+#include "host/ScrollingHandler.h"
+#include "host/SessionWatcher.h"
 #include "host/ShellOwnerWindow.h"
 #include "platform/com/Exceptions.h"
 #include "platform/gtk/MessageLoop.h"
@@ -17,6 +23,12 @@
 namespace norv::host {
 
 namespace {
+
+// Whether the object handed in is the current document's window (and the probe is gone).
+constexpr std::u16string_view kWindowProbePath = u"window.tavi.___dwTarget";
+constexpr std::u16string_view kWindowProbeScript =
+    u"(function(){var n=window.tavi;var r=n.___dwTarget===window;delete n.___dwTarget;"
+    u"return r;})()";
 
 int& liveDialogs() {
     static int count = 0;
@@ -44,6 +56,7 @@ HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
 }
 
 HostDialog::~HostDialog() {
+    stopNotifications();
     dialogOwner_.reset();
     site_.reset();
     if (--liveDialogs() == 0)
@@ -68,7 +81,11 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     // fails the dialog's creation. The native window object comes with the part of the
     // host that defines it.
     com::ComPtr<script::TaviPlatform> platform;
-    com::throwIfFailed(script::TaviPlatform::create(script::desktopPlatformServices(), &platform));
+    com::throwIfFailed(script::TaviPlatform::create(
+        script::desktopPlatformServices([this](com::IDispatch* window, script::NativeWindow* out) {
+            return resolvePageWindow(window, out);
+        }),
+        &platform));
     dialogOwner_ = std::make_shared<WindowAsDialogOwner>(*this);
     platform->setDialogOwner(dialogOwner_);
     platform_ = com::ComPtr<com::IDispatch>(static_cast<typelib::ITaviPlatform*>(platform.get()));
@@ -76,6 +93,42 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     site_ = std::make_unique<HostBrowserSite>(*this, *browser(), *bridge(),
                                               [this] { onWindowClosing(false); });
     self_ = std::move(self);
+    session_ = std::make_unique<SessionWatcher>([this](bool mute) {
+        g_debug("login session: %s the page's players", mute ? "muting" : "unmuting");
+        if (web::ScriptBridge* page = bridge()) {
+            BridgeMutePage target(*page);
+            muteForSession(target, mute);
+        }
+    });
+    // The view is the widget that receives the browser's input.
+    gestures_ =
+        std::make_unique<BrowserGestures>(reinterpret_cast<GtkWidget*>(browser()->view().get()));
+}
+
+com::HRESULT HostDialog::resolvePageWindow(com::IDispatch* window, script::NativeWindow* out) {
+    *out = 0;
+    web::ScriptBridge* page = bridge();
+    if (!window || !page)
+        return com::E_NOINTERFACE;
+    // The page's own window object is the one the current document calls `window`.
+    com::HRESULT hr = page->setScriptValue(kWindowProbePath, com::Variant::fromDispatch(window));
+    if (com::failed(hr))
+        return hr;
+    com::Variant same;
+    hr = page->runScript(kWindowProbeScript, &same);
+    if (com::failed(hr))
+        return hr;
+    if (same.vt() != com::VT_BOOL || same.boolVal() == com::VARIANT_FALSE)
+        return com::E_NOINTERFACE;
+    if (GtkWindow* w = this->window(); w && gtk_widget_get_window(GTK_WIDGET(w)))
+        *out = gdk_x11_window_get_xid(gtk_widget_get_window(GTK_WIDGET(w)));
+    return com::S_OK;
+}
+
+void HostDialog::stopNotifications() {
+    session_.reset();
+    scroller_.reset();
+    gestures_.reset();
 }
 
 void HostDialog::setType(TaviWindowTypes type) {
@@ -153,6 +206,7 @@ void HostDialog::onClose() {
 
 void HostDialog::onDestroy() {
     errorPageEnabled_ = false;
+    stopNotifications();
     site_.reset();
 }
 
@@ -162,6 +216,9 @@ void HostDialog::onWindowDestroyed() {
 }
 
 void HostDialog::onBeforeNavigate(const std::u16string&) {
+    if (scroller_ && gestures_)
+        gestures_->engine().removeHandler(scroller_);
+    scroller_.reset();
     if (!errorPagePending_)
         failedUrl_.clear();
     // The splash shown while the next document loads comes with the splash and error
@@ -169,6 +226,11 @@ void HostDialog::onBeforeNavigate(const std::u16string&) {
 }
 
 void HostDialog::onDocumentCompleted(const std::u16string&) {
+    web::ScriptBridge* page = bridge();
+    if (gestures_ && !scroller_ && page && page->hasScriptWindow()) {
+        scroller_ = std::make_shared<ScrollingHandler>(std::make_shared<BridgeScrollTarget>(*page));
+        gestures_->engine().addHandler(scroller_);
+    }
     // Closing the splash and ending the error page's wait come with the splash and error
     // pages.
 }

@@ -7,6 +7,12 @@
 // window. The window model's own rules for types (the cached type, the maximised window)
 // apply.
 //
+// The page's players are muted while the user's session is disconnected and unmuted when
+// it is connected again (SessionWatcher, the mute script). Drags and flicks of the pointer
+// or a finger inside the browser scroll the document, with inertia after a flick
+// (BrowserGestures with a ScrollingHandler on the document's scrolling element, from the
+// document's completion to the next navigation).
+//
 // The process counts its live host dialogs: when the last one is gone the quit message
 // ends the loop of `run`.
 //
@@ -27,6 +33,7 @@
 #include "host/TaviDialogBase.h"
 #include "host/TrustedOrigins.h"
 #include "platform/com/ComPtr.h"
+#include "script/DisplayDesktop.h"
 
 namespace norv::app {
 class TaviHost;
@@ -35,6 +42,12 @@ class TaviHost;
 namespace norv::script {
 class DialogOwner;
 }
+
+namespace norv::host {
+class BrowserGestures;
+class ScrollingHandler;
+class SessionWatcher;
+} // namespace norv::host
 
 namespace norv::host {
 
@@ -91,6 +104,10 @@ protected:
     void onDocumentCompleted(const std::u16string& url) override;
 
 private:
+    // Ends the session notifications and the gestures (before the browser goes).
+    void stopNotifications();
+    // The X window of the page's own `window` object (the display service's windows).
+    com::HRESULT resolvePageWindow(com::IDispatch* window, script::NativeWindow* out);
     com::ComPtr<app::TaviHost> host_;
     com::ComPtr<com::IDispatch> platform_;             // window.tavi.platform, once there is one
     std::shared_ptr<script::DialogOwner> dialogOwner_; // this window, for the file dialogs
@@ -98,6 +115,9 @@ private:
     std::vector<std::string> extraOrigins_;
     std::optional<TrustedOrigins> trusted_; // fixed by the first address navigated to
     std::unique_ptr<HostBrowserSite> site_;
+    std::unique_ptr<SessionWatcher> session_;
+    std::unique_ptr<BrowserGestures> gestures_;
+    std::shared_ptr<ScrollingHandler> scroller_; // the current document's, once complete
     bool splashOnNextLoad_ = false;
     bool errorPageEnabled_ = true;
     std::u16string failedUrl_;

@@ -12,16 +12,22 @@ namespace norv::script {
 
 using com::ComPtr;
 
-PlatformServices desktopPlatformServices() {
+PlatformServices desktopPlatformServices(PageWindowResolver pageWindows) {
     PlatformServices services;
     services.makeMedia = [] {
         ComPtr<TaviMedia> media;
         com::throwIfFailed(TaviMedia::create(media, &PageDocument::of));
         return com::ComPtr<typelib::ITaviMedia>(media.get());
     };
-    services.makeDisplay = [] {
+    services.makeDisplay = [pageWindows = std::move(pageWindows)] {
+        TaviDisplay::WindowResolver resolver = TaviDisplay::resolveNativeWindowHandle;
+        if (pageWindows)
+            resolver = [pageWindows](com::IDispatch* window, NativeWindow* out) {
+                const com::HRESULT hr = TaviDisplay::resolveNativeWindowHandle(window, out);
+                return hr == com::E_NOINTERFACE ? pageWindows(window, out) : hr;
+            };
         return com::ComPtr<typelib::ITaviDisplay>(
-            com::makeObject<TaviDisplay>(X11DisplayDesktop::instance()));
+            com::makeObject<TaviDisplay>(X11DisplayDesktop::instance(), std::move(resolver)));
     };
     services.fileChooser = std::make_shared<GtkFileChooser>();
     services.frameDocument = &web::ScriptBridge::frameDocument;

@@ -7,6 +7,7 @@
 
 #include "platform/com/ComPtr.h"
 #include "platform/com/Dispatch.h"
+#include "script/DisplayDesktop.h"
 #include "script/FileChooser.h"
 #include "typelib/ShellInterfaces.h"
 
@@ -29,9 +30,15 @@ struct PlatformServices {
         frameDocument;
 };
 
+// How a host finds the native window of a window object its page hands the display service
+// (the page's own `window`); E_NOINTERFACE for an object that is none of its windows.
+using PageWindowResolver = std::function<com::HRESULT(com::IDispatch* window, NativeWindow* out)>;
+
 // The program's services (desktop build): the media service (players through the
 // program's factory, elements made in the page's own documents), the display service on
 // the X11 desktop, the desktop's file chooser and the script bridge's frame documents.
-PlatformServices desktopPlatformServices();
+// The display service takes a native window object (INativeWindowHandle) for its window,
+// and, with `pageWindows`, whatever that resolver knows.
+PlatformServices desktopPlatformServices(PageWindowResolver pageWindows = {});
 
 } // namespace norv::script
