@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "media/pipeline/ScriptStreamFilter.h"
 #include "platform/com/GlobalInterfaceTable.h"
 
 namespace norv::media {
@@ -23,7 +24,10 @@ struct MPStream::Listener {
     const ComPtr<MPMediaSample> sample = makeObject<MPMediaSample>();
 };
 
-MPStream::MPStream() : listener_(std::make_shared<Listener>()) {}
+MPStream::MPStream() : listener_(std::make_shared<Listener>()) {
+    // The page's own filters reach the lists as script objects of the bridge.
+    ScriptStreamFilter::enable();
+}
 
 MPStream::~MPStream() {
     std::uint32_t cookie;

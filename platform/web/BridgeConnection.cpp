@@ -132,13 +132,14 @@ void BridgeConnection::releaseAll() {
     // Let the objects go only after the tables are consistent: their destructors may call
     // back into anything.
     std::unordered_map<std::uint32_t, Native> natives;
-    std::vector<rpc::SharedBlock> lingering;
+    std::unordered_map<std::uint32_t, std::vector<rpc::SharedBlock>> lingering;
     {
         std::lock_guard lock(tables_);
         natives.swap(natives_);
         nativeIds_.clear();
         wrappers_.clear();
         lingering.swap(lingering_); // the document that could write them is gone
+        answeredLate_.clear();
         tablesClosed_ = closed_;
     }
     natives.clear();
@@ -180,7 +181,8 @@ std::size_t BridgeConnection::liveScriptObjects() const {
 // ---- Calls into the page ---------------------------------------------------------------
 
 HRESULT BridgeConnection::request(Op op, std::vector<Value> values, Deadline deadline,
-                                  Answer& answer, std::uint32_t tag) {
+                                  Answer& answer, std::uint32_t tag, std::stop_token cancel,
+                                  std::uint32_t* sent) {
     auto keep = shared_from_this();
     // The reply's value is converted as it is read: a release the page sends after it
     // must not be looked at before the objects the value names are counted.
@@ -199,8 +201,8 @@ HRESULT BridgeConnection::request(Op op, std::vector<Value> values, Deadline dea
         if (fromWire(v, value, error))
             answer.value = std::move(value);
     };
-    const Outcome outcome =
-        endpoint_->call(static_cast<std::uint8_t>(op), std::move(values), deadline, receive, tag);
+    const Outcome outcome = endpoint_->call(static_cast<std::uint8_t>(op), std::move(values),
+                                            deadline, receive, tag, std::move(cancel), sent);
     return outcome == Outcome::Replied ? com::S_OK : outcomeFailure(outcome);
 }
 
@@ -210,6 +212,20 @@ void BridgeConnection::dropReply(rpc::Message& reply) {
         Variant discard;
         Value error;
         fromWire(v, discard, error);
+    }
+    // The page is done with the copies of that call: their room is free again.
+    std::vector<rpc::SharedBlock> done;
+    {
+        std::lock_guard lock(tables_);
+        if (auto it = lingering_.find(reply.id); it != lingering_.end()) {
+            done = std::move(it->second);
+            lingering_.erase(it);
+        } else {
+            // Its caller may not have filed the copies yet.
+            answeredLate_.push_back(reply.id);
+            if (answeredLate_.size() > maxAnsweredLate)
+                answeredLate_.pop_front();
+        }
     }
 }
 
@@ -269,7 +285,8 @@ HRESULT BridgeConnection::setPath(std::u16string_view path, const Variant& value
 HRESULT BridgeConnection::scriptAction(std::uint32_t id, std::uint32_t generation,
                                        ScriptAction action, const std::u16string& name, bool getToo,
                                        std::vector<Variant> args, Variant* result,
-                                       com::ExcepInfo* excepInfo, Deadline deadline) {
+                                       com::ExcepInfo* excepInfo, Deadline deadline,
+                                       std::stop_token cancel) {
     if (!isCurrent(generation))
         return RPC_E_DISCONNECTED;
     std::vector<Value> values{Value::scriptObject(id), Value::fromString16(name)};
@@ -299,17 +316,24 @@ HRESULT BridgeConnection::scriptAction(std::uint32_t id, std::uint32_t generatio
     Answer answer;
     // `args` stays alive until the call is over: an object it names cannot be released to
     // the page before the request that names it.
-    HRESULT hr = request(op, std::move(values), deadline, answer, generation);
+    std::uint32_t sent = 0;
+    HRESULT hr =
+        request(op, std::move(values), deadline, answer, generation, std::move(cancel), &sent);
     if (hr == com::S_OK) {
         // What script wrote into the copies is the caller's now.
         for (ByteCopy& copy : copies)
             std::copy(copy.block.bytes().begin(), copy.block.bytes().end(), copy.target);
-    } else if (!copies.empty()) {
-        // The page may still be writing them.
+    } else if (!copies.empty() && sent != 0) {
+        // The page may still be writing them: they stay its own until its late reply comes
+        // (or its document goes), and are never copied back.
         std::lock_guard lock(tables_);
-        if (!tablesClosed_ && isCurrent(generation)) {
+        auto late = std::find(answeredLate_.begin(), answeredLate_.end(), sent);
+        if (late != answeredLate_.end()) {
+            answeredLate_.erase(late);
+        } else if (!tablesClosed_ && isCurrent(generation)) {
+            auto& kept = lingering_[sent];
             for (ByteCopy& copy : copies)
-                lingering_.push_back(std::move(copy.block));
+                kept.push_back(std::move(copy.block));
         }
     }
     if (hr == RPC_E_CALL_CANCELED && !isCurrent(generation))

@@ -31,8 +31,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -107,15 +109,16 @@ public:
     com::HRESULT setPath(std::u16string_view path, const com::Variant& value);
     // A member of script object `id` of document `generation` (any thread; name empty with
     // Call: the object itself). Waits at most until `deadline`: RPC_E_TIMEOUT after it,
-    // RPC_E_CALL_CANCELED when the call was cancelled, RPC_E_DISCONNECTED when the
-    // document or the page went away.
+    // RPC_E_CALL_CANCELED when the call was cancelled (by `cancel` too, for a call from
+    // another thread), RPC_E_DISCONNECTED when the document or the page went away.
     // FrameDocument: the document frame element `id` shows, whatever its origin (VT_NULL:
     // none; E_NOINTERFACE: the object is no frame element).
     enum class ScriptAction { Get, Put, Call, Has, FrameDocument };
     com::HRESULT scriptAction(std::uint32_t id, std::uint32_t generation, ScriptAction action,
                               const std::u16string& name, bool getToo,
                               std::vector<com::Variant> args, com::Variant* result,
-                              com::ExcepInfo* excepInfo, Deadline deadline);
+                              com::ExcepInfo* excepInfo, Deadline deadline,
+                              std::stop_token cancel = {});
 
     // Tells the page the User-Agent header of its http and https requests from now on
     // (UTF-8; empty: WebKit's own). It is queued before anything this thread sends later,
@@ -172,7 +175,8 @@ private:
         com::Variant value;
     };
     com::HRESULT request(rpc::Op op, std::vector<rpc::Value> values, Deadline deadline,
-                         Answer& answer, std::uint32_t tag);
+                         Answer& answer, std::uint32_t tag, std::stop_token cancel = {},
+                         std::uint32_t* sent = nullptr);
     com::HRESULT failureOf(const Answer& answer, com::Variant* result, com::ExcepInfo* excepInfo);
 
     // rpc::Endpoint::Side
@@ -240,9 +244,12 @@ private:
     std::uint32_t lastNative_ = 0;
     bool tablesClosed_ = false; // after close(): nothing is handed out any more
     std::unordered_map<std::uint32_t, ScriptObject*> wrappers_; // not owned
-    // Copies of bytes whose call ended before the page answered: script may still write
-    // them until its document goes.
-    std::vector<rpc::SharedBlock> lingering_;
+    // Copies of bytes whose call ended before the page answered, by request id: script may
+    // still write them until its late reply comes or its document goes.
+    std::unordered_map<std::uint32_t, std::vector<rpc::SharedBlock>> lingering_;
+    // Late replies that came before their caller filed its copies (a short window).
+    std::deque<std::uint32_t> answeredLate_;
+    static constexpr std::size_t maxAnsweredLate = 64;
 
     // UI thread only.
     std::unordered_map<std::int32_t, std::unique_ptr<ElementSite>> elements_;

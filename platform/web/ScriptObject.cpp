@@ -36,12 +36,88 @@ std::uint32_t ScriptObject::Release() {
     return ComObject::Release();
 }
 
+namespace {
+struct FacetTable {
+    std::mutex lock;
+    std::vector<std::pair<com::IID, ScriptObject::FacetMaker>> makers;
+};
+FacetTable& facetTable() {
+    static FacetTable table;
+    return table;
+}
+} // namespace
+
+void ScriptObject::addFacet(std::initializer_list<com::IID> iids, FacetMaker make) {
+    FacetTable& table = facetTable();
+    std::lock_guard lock(table.lock);
+    for (const com::IID& iid : iids) {
+        bool known = false;
+        for (const auto& [i, m] : table.makers)
+            known = known || (i == iid && m == make);
+        if (!known)
+            table.makers.emplace_back(iid, make);
+    }
+}
+
 HRESULT ScriptObject::queryExtraInterface(const com::IID& iid, void** out) {
-    if (iid != privateIid)
+    if (iid == privateIid) {
+        *out = this;
+        AddRef();
+        return com::S_OK;
+    }
+    FacetMaker make = nullptr;
+    {
+        FacetTable& table = facetTable();
+        std::lock_guard lock(table.lock);
+        for (const auto& [i, m] : table.makers)
+            if (i == iid)
+                make = m;
+    }
+    if (make == nullptr)
         return com::E_NOINTERFACE;
-    *out = this;
-    AddRef();
-    return com::S_OK;
+    com::ComPtr<com::IUnknown> inner;
+    {
+        std::lock_guard lock(facetsLock_);
+        for (const auto& [m, facet] : facets_)
+            if (m == make)
+                inner = facet;
+        if (!inner) {
+            HRESULT hr = make(*this, inner.put());
+            if (com::failed(hr) || !inner)
+                return com::failed(hr) ? hr : com::E_NOINTERFACE;
+            facets_.emplace_back(make, inner);
+        }
+    }
+    // The facet's interfaces count on this object.
+    return inner->QueryInterface(iid, out);
+}
+
+bool ScriptObject::live() const {
+    auto c = connection_.lock();
+    return c && c->isCurrent(generation_);
+}
+
+std::optional<bool> ScriptObject::has(const std::u16string& name,
+                                      BridgeConnection::Deadline deadline, std::stop_token cancel) {
+    auto c = connection_.lock();
+    if (!c || !c->isCurrent(generation_))
+        return std::nullopt;
+    com::Variant has;
+    HRESULT hr = c->scriptAction(id_, generation_, Action::Has, name, false, {}, &has, nullptr,
+                                 deadline, std::move(cancel));
+    if (com::failed(hr))
+        return std::nullopt;
+    return has.vt() == com::VT_BOOL && has.boolVal() != com::VARIANT_FALSE;
+}
+
+HRESULT ScriptObject::callUntil(const std::u16string& name, BridgeConnection::Deadline deadline,
+                                std::vector<com::Variant> args, com::Variant* result,
+                                com::ExcepInfo* excepInfo, std::stop_token cancel) {
+    auto c = connection_.lock();
+    if (!c || !c->isCurrent(generation_))
+        return RPC_E_DISCONNECTED;
+    return c->scriptAction(id_, generation_, Action::Call, name, false, std::move(args), result,
+                           excepInfo, deadline, std::move(cancel));
 }
 
 HRESULT ScriptObject::GetTypeInfoCount(std::uint32_t* count) {

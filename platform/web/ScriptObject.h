@@ -14,12 +14,20 @@
 // callUntil) and then fails with RPC_E_TIMEOUT, and it fails with RPC_E_CALL_CANCELED
 // when the UI thread cancels the calls of other threads. A last Release on another thread
 // is carried over to the UI thread.
+//
+// Facets: a layer above the bridge can let script objects stand for one of its own
+// interfaces (a stream filter, say) with addFacet. The first query for such an interface
+// makes the facet, an object aggregated in the script object (so its references are the
+// script object's, and every query gives the same pointer); it lives as long as the
+// script object.
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,10 +59,27 @@ public:
     // another one holds it.
     void dropCreationReference() { ComObject::Release(); }
 
-    // Calls the object itself (a function) with `args` in their natural order (not COM's),
-    // waiting at most until `deadline`. Any thread.
+    // Calls the object itself (a function), or its member `name` (with `this` the object),
+    // with `args` in their natural order (not COM's), waiting at most until `deadline`; a
+    // call from another thread than the UI thread also ends when `cancel` is triggered
+    // (RPC_E_CALL_CANCELED). Any thread.
     com::HRESULT callUntil(BridgeConnection::Deadline deadline, std::vector<com::Variant> args,
                            com::Variant* result, com::ExcepInfo* excepInfo = nullptr);
+    com::HRESULT callUntil(const std::u16string& name, BridgeConnection::Deadline deadline,
+                           std::vector<com::Variant> args, com::Variant* result,
+                           com::ExcepInfo* excepInfo = nullptr, std::stop_token cancel = {});
+    // Whether the object has a member `name` (`name in object`); nullopt when the page did
+    // not answer (gone, too late, cancelled).
+    std::optional<bool> has(const std::u16string& name, BridgeConnection::Deadline deadline,
+                            std::stop_token cancel = {});
+    // Whether the object's document is still the page's (its calls can reach script).
+    bool live() const;
+
+    // Makes the facet for one of `iids`: an object created aggregated in `outer`, its inner
+    // unknown in `*inner`. It must not hold a reference to `outer`.
+    using FacetMaker = com::HRESULT (*)(ScriptObject& outer, com::IUnknown** inner);
+    // Registers `make` for `iids` (once for each maker; any thread).
+    static void addFacet(std::initializer_list<com::IID> iids, FacetMaker make);
 
     ~ScriptObject() override;
 
@@ -82,6 +107,8 @@ private:
     std::thread::id thread_;
     std::mutex namesLock_;
     std::vector<std::u16string> names_; // DISPID n names names_[n - 1]
+    std::mutex facetsLock_;
+    std::vector<std::pair<FacetMaker, com::ComPtr<com::IUnknown>>> facets_; // inner unknowns
 };
 
 } // namespace norv::web

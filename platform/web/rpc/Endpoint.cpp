@@ -491,10 +491,15 @@ std::optional<Endpoint::Outcome> Endpoint::giveUp(std::uint32_t id) {
 }
 
 Endpoint::Outcome Endpoint::call(std::uint8_t op, std::vector<Value> values, Deadline deadline,
-                                 const Receiver& receive, std::uint32_t tag) {
+                                 const Receiver& receive, std::uint32_t tag, std::stop_token cancel,
+                                 std::uint32_t* sent) {
     const bool home = onHomeThread();
     auto keep = weak_from_this().lock();
     std::uint32_t id;
+    if (sent)
+        *sent = 0;
+    if (!home && cancel.stop_requested())
+        return Outcome::Cancelled;
     {
         std::lock_guard lock(mutex_);
         if (ended_)
@@ -506,7 +511,23 @@ Endpoint::Outcome Endpoint::call(std::uint8_t op, std::vector<Value> values, Dea
         } while (id == 0 || pending_.contains(id));
         pending_.emplace(id, Pending{&receive, home, tag});
     }
+    if (sent)
+        *sent = id;
     post({Kind::Request, id, op, std::move(values)});
+    // A worker's call ends as soon as its caller cancels it, like cancelWorkerCalls.
+    auto cancelThis = [this, id] {
+        {
+            std::lock_guard lock(mutex_);
+            auto it = pending_.find(id);
+            if (it != pending_.end() && it->second.state == State::Waiting)
+                it->second.state = State::Cancelled;
+        }
+        changed_.notify_all();
+        wakeReader();
+    };
+    std::optional<std::stop_callback<decltype(cancelThis)>> onCancel;
+    if (!home && cancel.stop_possible())
+        onCancel.emplace(cancel, cancelThis);
     const Deadline spinEnd = Clock::now() + spinTime;
     for (;;) {
         if (auto outcome = finished(id))

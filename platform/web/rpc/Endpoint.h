@@ -39,6 +39,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -116,10 +117,14 @@ public:
     // `receive` gets the reply as soon as it is read, on the reading thread, before
     // anything later on the wire is looked at; it is not called when the outcome is not
     // Replied. `tag` is the caller's, for cancelWorkerCalls. Calls from other threads than
-    // the home one are Cancelled at once while a hold (holdWorkerCalls) lasts.
+    // the home one are Cancelled at once while a hold (holdWorkerCalls) lasts, and when
+    // `cancel` is triggered. `sent`, when given, is set to the request's id once it is
+    // queued (0 when it never was): a reply the caller gave up on reaches Side::dropReply
+    // with that id.
     using Receiver = std::function<void(Message& reply)>;
     Outcome call(std::uint8_t op, std::vector<Value> values, Deadline deadline,
-                 const Receiver& receive, std::uint32_t tag = 0);
+                 const Receiver& receive, std::uint32_t tag = 0, std::stop_token cancel = {},
+                 std::uint32_t* sent = nullptr);
 
     // A release of `count` hand-outs of `handle`, sent after the next message or when the
     // home thread is next idle; any thread.
