@@ -80,9 +80,9 @@ HRESULT MPPlayerPlugin::get_settings(typelib::IMPSettings** pVal) {
 
 HRESULT MPPlayerPlugin::startup() {
     state_.setStarted(true);
-    HRESULT hr = settings_->startup();
-    if (failed(hr))
-        return hr;
+    // The settings part has the control load the skin (its failure is the result), but
+    // video filters do not depend on the equaliser: the presenter goes in either way.
+    const HRESULT hr = settings_->startup();
     // The video presenter; without it the video path is simply not tapped.
     if (ComPtr<IDispatch> player = state_.services()) {
         if (auto config = player.as<IVideoRenderConfig>()) {
@@ -92,7 +92,7 @@ HRESULT MPPlayerPlugin::startup() {
                 g_message("player: the video presenter cannot be installed");
         }
     }
-    return S_OK;
+    return failed(hr) ? hr : S_OK;
 }
 
 HRESULT MPPlayerPlugin::shutdown() {
