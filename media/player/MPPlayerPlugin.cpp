@@ -221,6 +221,16 @@ void MPPlayerPlugin::playbackEnded() {
     removeSelf();
     recorder_->shutdown();
     stream_->shutdown();
+    // The control goes on with the pipeline it has (the medium it is opening, a play after
+    // a stop or after the end): the next sample starts the recorder again, so that a record
+    // asked for meanwhile is carried out from that sample on.
+    bool open = false;
+    {
+        std::lock_guard lock(lock_);
+        open = graph_ != nullptr;
+    }
+    if (open)
+        insertSelf();
 }
 
 HRESULT MPPlayerPlugin::insertSelf() {
