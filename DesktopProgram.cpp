@@ -69,6 +69,10 @@ std::optional<int> DesktopProgram::start(int& argc, char**& argv, app::ShellPlat
     gtk_init(&argc, &argv);
     g_set_application_name(identity_.desktopName.c_str());
     application_.emplace(identity_.applicationId);
+    // The media player control's classes, after GTK so that its video has a widget. A
+    // machine without GStreamer still runs the pages, without players.
+    if (!platform::media::registerMediaClasses())
+        g_warning("player: GStreamer cannot be initialised; pages get no media player");
     script::X11DisplayDesktop::setProgramApplication(application_->get());
     return std::nullopt;
 }

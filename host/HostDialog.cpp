@@ -10,6 +10,9 @@
 #include "platform/com/Exceptions.h"
 #include "platform/gtk/MessageLoop.h"
 #include "platform/web/ScriptBridge.h"
+#include "script/DialogOwner.h"
+#include "script/PlatformServices.h"
+#include "script/TaviPlatform.h"
 
 namespace norv::host {
 
@@ -20,6 +23,18 @@ int& liveDialogs() {
     return count;
 }
 
+// The dialog's window as the parent of its pages' file dialogs. The platform object and
+// the services it hands out hold it weakly: a dialog object a page keeps after the window
+// is gone opens without a parent.
+class WindowAsDialogOwner final : public script::DialogOwner {
+public:
+    explicit WindowAsDialogOwner(TaviDialogBase& dialog) : dialog_(dialog) {}
+    GtkWindow* dialogParent() override { return dialog_.window(); }
+
+private:
+    TaviDialogBase& dialog_;
+};
+
 } // namespace
 
 HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
@@ -29,6 +44,7 @@ HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
 }
 
 HostDialog::~HostDialog() {
+    dialogOwner_.reset();
     site_.reset();
     if (--liveDialogs() == 0)
         platform::gtk::MessageLoop::postQuit(0);
@@ -48,8 +64,14 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     auto* shellOwner = dynamic_cast<ShellOwnerWindow*>(&owner);
     if (self.get() != this || !shellOwner || windowExists())
         throw com::InvalidArgException();
-    // The platform object and the native window object come with the parts of the host
-    // that define them; until then the page has neither.
+    // One platform object per dialog, for every page it shows; a service it cannot make
+    // fails the dialog's creation. The native window object comes with the part of the
+    // host that defines it.
+    com::ComPtr<script::TaviPlatform> platform;
+    com::throwIfFailed(script::TaviPlatform::create(script::desktopPlatformServices(), &platform));
+    dialogOwner_ = std::make_shared<WindowAsDialogOwner>(*this);
+    platform->setDialogOwner(dialogOwner_);
+    platform_ = com::ComPtr<com::IDispatch>(static_cast<typelib::ITaviPlatform*>(platform.get()));
     create(shellOwner->window());
     site_ = std::make_unique<HostBrowserSite>(*this, *browser(), *bridge(),
                                               [this] { onWindowClosing(false); });

@@ -10,10 +10,14 @@
 // The process counts its live host dialogs: when the last one is gone the quit message
 // ends the loop of `run`.
 //
-// Places kept for what comes with later parts of the host: the platform object and the
-// native window object (set on the page beside the host object when they exist), the
-// error page and splash (onNavigateError, the splash flag, the failed address), the
-// chrome elements' clicks and drag, the native window's events (fireWindowEvent).
+// Each dialog makes one platform object (the desktop's services, this window as the owner
+// of its file dialogs) when its window is made, and gives it to every trusted top-level
+// document as window.tavi.platform.
+//
+// Places kept for what comes with later parts of the host: the native window object (set
+// on the page beside the host object when it exists), the error page and splash
+// (onNavigateError, the splash flag, the failed address), the chrome elements' clicks and
+// drag, the native window's events (fireWindowEvent).
 
 #include <memory>
 #include <optional>
@@ -26,6 +30,10 @@
 
 namespace norv::app {
 class TaviHost;
+}
+
+namespace norv::script {
+class DialogOwner;
 }
 
 namespace norv::host {
@@ -84,8 +92,9 @@ protected:
 
 private:
     com::ComPtr<app::TaviHost> host_;
-    com::ComPtr<com::IDispatch> platform_;     // window.tavi.platform, once there is one
-    com::ComPtr<com::IDispatch> nativeWindow_; // window.tavi._nw, once there is one
+    com::ComPtr<com::IDispatch> platform_;             // window.tavi.platform, once there is one
+    std::shared_ptr<script::DialogOwner> dialogOwner_; // this window, for the file dialogs
+    com::ComPtr<com::IDispatch> nativeWindow_;         // window.tavi._nw, once there is one
     std::vector<std::string> extraOrigins_;
     std::optional<TrustedOrigins> trusted_; // fixed by the first address navigated to
     std::unique_ptr<HostBrowserSite> site_;

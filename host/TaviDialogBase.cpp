@@ -1,11 +1,14 @@
 #include "host/TaviDialogBase.h"
 
+#include "host/PlayerElementHost.h"
+
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
 
 #include <cstdio>
 
 #include "host/LiveHtmlDocument.h"
+#include "host/PlayerElementHost.h"
 #include "host/WebSession.h"
 #include "markup/Address.h"
 #include "markup/WindowTypes.h"
@@ -66,6 +69,7 @@ TaviDialogBase::~TaviDialogBase() {
     if (destroySource_)
         g_source_remove(destroySource_);
     model_.detach();
+    players_.reset();
     bridge_.reset();
     browser_.reset();
     system_.reset();
@@ -109,8 +113,10 @@ void TaviDialogBase::create(platform::gtk::OwnerWindow& owner) {
             reportAndClose(e);
         }
     });
-    gtk_container_add(GTK_CONTAINER(window), browser_->widget());
+    // The browser under the layer that shows the video of the page's players.
     gtk_widget_show(browser_->widget());
+    players_ = std::make_unique<PlayerElementHost>(*bridge_, browser_->view(), browser_->widget());
+    gtk_container_add(GTK_CONTAINER(window), players_->widget());
 
     if (!pendingAddress_.empty())
         open(std::exchange(pendingAddress_, {}));

@@ -48,6 +48,7 @@ class ScriptBridge;
 
 namespace norv::host {
 
+class PlayerElementHost;
 class WebSession;
 
 class TaviDialogBase : public IDialogHooks, protected WindowHooks, private web::BrowserEvents {
@@ -188,6 +189,7 @@ private:
     HostWindowModel model_{*this};
     std::unique_ptr<web::BrowserControl> browser_;
     std::unique_ptr<web::ScriptBridge> bridge_;
+    std::unique_ptr<PlayerElementHost> players_; // after the bridge: gone before it
     com::ComPtr<markup::WindowDescription> description_;
     com::Bstr defaultDeclaration_ = com::Bstr::empty();
     ChromeBinding chrome_;

@@ -29,8 +29,9 @@ struct PlatformServices {
         frameDocument;
 };
 
-// The program's services (desktop build): the display service on the X11 desktop, the
-// desktop's file chooser and the script bridge's frame documents. No media service yet.
+// The program's services (desktop build): the media service (players through the
+// program's factory, elements made in the page's own documents), the display service on
+// the X11 desktop, the desktop's file chooser and the script bridge's frame documents.
 PlatformServices desktopPlatformServices();
 
 } // namespace norv::script

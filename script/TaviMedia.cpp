@@ -8,9 +8,10 @@ namespace norv::script {
 
 using namespace com;
 
-HRESULT TaviMedia::create(ComPtr<TaviMedia>& out) {
+HRESULT TaviMedia::create(ComPtr<TaviMedia>& out, DocumentLookup documentOf) {
     out.reset();
     auto media = makeObject<TaviMedia>();
+    media->documentOf_ = std::move(documentOf);
     HRESULT hr = media::MPPlayerFactory::acquire(media->factory_);
     if (failed(hr))
         return hr;
@@ -33,6 +34,8 @@ HRESULT TaviMedia::createMediaPlayer(IDispatch* Owner, IDispatch** pVal) {
     }
     ComPtr<markup::IHTMLDocument2> document;
     HRESULT hr = owner->QueryInterface(markup::IHTMLDocument2::iid, document.putVoid());
+    if (failed(hr) && documentOf_ && succeeded(documentOf_(owner.get(), document)) && document)
+        hr = S_OK;
     if (failed(hr))
         return hr;
     ComPtr<IDispatch> element;

@@ -45,6 +45,10 @@ GtkWidget* WebView::widget() const {
     return GTK_WIDGET(view_.get());
 }
 
+double WebView::zoomLevel() const {
+    return view_ ? webkit_web_view_get_zoom_level(view_.get()) : 1.0;
+}
+
 void WebView::loadUri(const std::string& uri) const {
     g_debug("navigation: to %s", uri.c_str());
     webkit_web_view_load_uri(view_.get(), uri.c_str());

@@ -24,6 +24,8 @@ public:
 
     WebKitWebView* get() const { return view_.get(); }
     GtkWidget* widget() const;
+    // The page zoom: how many of the widget's pixels a CSS pixel of the page takes.
+    double zoomLevel() const;
 
     void loadUri(const std::string& uri) const;
 

@@ -38,10 +38,12 @@ protected:
     }
 
     // The program on ./start.htm of the test's folder.
-    Process start() {
+    Process start(Env env = {}) {
+        if (env.empty())
+            env = x.env();
         return Process::spawn(
             {"sh", "-c", "cd \"$1\" && exec \"$2\"", "sh", cwd.path().string(), NORV_VIEW_RELATIVE},
-            x.env());
+            env);
     }
 
     // The one visible window whose title matches, once it is there; 0 when it does not come.
@@ -555,6 +557,61 @@ TEST_F(HostDialogTest, ClosingOneOfTwoWindowsKeepsTheProgramAndClosingTheLastEnd
     EXPECT_EQ(waitForWindow("^Norv E2E$"), first);
     EXPECT_TRUE(shell.running());
     closeAndExpectExit(shell, first);
+}
+
+TEST_F(HostDialogTest, EveryTrustedPageHasThePlatformObjectAndItsFileDialogsAreModalForTheWindow) {
+    server.serve("/report", "", "text/plain");
+    const std::string report = "function report(k, v) { return fetch('SERVER/report?k=' + k + "
+                               "'&v=' + encodeURIComponent(String(v))); }"
+                               "function code(f) { try { f(); return 'ok'; } catch (e) {"
+                               " return e.number === undefined ? e.name : e.number; } }";
+    write("start.htm",
+          page({}, "<script>" + report +
+                       "var p = tavi.platform;"
+                       "report('display', p.getService('display') === p.getService('display'))"
+                       ".then(() => report('ui', p.getService('ui') !== p.getService('ui')))"
+                       ".then(() => report('case', code(() => p.getService('Display')) + ' ' +"
+                       "  code(() => p.getService('UI')) + ' ' + code(() => p.getService(''))))"
+                       ".then(() => location.href = 'second.htm');</script>"));
+    // The next document of the same window has it too, and its file dialog belongs to the
+    // window.
+    write("second.htm",
+          page({}, "<p>second</p><script>" + report +
+                       "var d = tavi.platform.getService('ui').createFileDialog();"
+                       "d.type = 'open'; d.title = 'Choose for the host';"
+                       "d.addEventListener('cancel', () => report('event', 'cancel [' + d.result "
+                       "+ ']'));"
+                       "addEventListener('keydown', e => { if (e.key == 'o') "
+                       "report('shown', code(() => d.show())); });"
+                       "report('second', typeof tavi.platform.getService);</script>"));
+    Env env = x.env();
+    env.emplace_back("GTK_USE_PORTAL", "0");
+    Process shell = start(env);
+    auto value = [&](const std::string& k) {
+        auto r = server.waitFor(
+            [&](const HttpRequest& q) { return q.path == "/report" && q.param("k") == k; });
+        return r ? r->param("v") : "<none>";
+    };
+    EXPECT_EQ(value("display"), "true") << shell.output();
+    EXPECT_EQ(value("ui"), "true");
+    // E_NOINTERFACE for every name that is not exactly one of the services.
+    EXPECT_EQ(value("case"), "-2147467262 -2147467262 -2147467262");
+    ASSERT_EQ(value("second"), "function");
+
+    XWindow w = waitForWindow();
+    ASSERT_NE(w, 0u);
+    key(w, "o");
+    XWindow dialog = waitForWindow("^Choose for the host$");
+    ASSERT_NE(dialog, 0u) << shell.output();
+    std::ostringstream parent;
+    parent << "0x" << std::hex << w;
+    auto [code, transient] = x.run({"xprop", "-id", std::to_string(dialog), "WM_TRANSIENT_FOR"});
+    EXPECT_NE(transient.find(parent.str()), std::string::npos) << transient;
+    key(dialog, "Escape");
+    EXPECT_EQ(value("event"), "cancel []");
+    EXPECT_EQ(value("shown"), "ok");
+    EXPECT_TRUE(waitUntilGone("^Choose for the host$"));
+    closeAndExpectExit(shell, w);
 }
 
 } // namespace

@@ -51,6 +51,10 @@ const char* reason(int status) {
         return "OK";
     case 204:
         return "No Content";
+    case 206:
+        return "Partial Content";
+    case 416:
+        return "Range Not Satisfiable";
     case 404:
         return "Not Found";
     default:
@@ -284,9 +288,34 @@ void HttpServer::handle(int client) {
     }
     if (fallback)
         response = fallback(req);
+    // A byte range of a whole answer ("bytes=FIRST-" or "bytes=FIRST-LAST"), as media
+    // players ask for when they seek.
+    std::string range;
+    if (auto asked = req.header("range"); response.status == 200 && asked.starts_with("bytes=")) {
+        const std::size_t size = response.body.size();
+        std::size_t dash = asked.find('-');
+        std::size_t first = 0, last = size ? size - 1 : 0;
+        try {
+            first = std::stoul(asked.substr(6, dash - 6));
+            if (dash != std::string::npos && dash + 1 < asked.size())
+                last = std::min<std::size_t>(std::stoul(asked.substr(dash + 1)), last);
+        } catch (const std::exception&) {
+            first = size;
+        }
+        if (first < size && first <= last) {
+            range = "\r\nContent-Range: bytes " + std::to_string(first) + "-" +
+                    std::to_string(last) + "/" + std::to_string(size);
+            response.status = 206;
+            response.body = response.body.substr(first, last - first + 1);
+        } else {
+            range = "\r\nContent-Range: bytes */" + std::to_string(size);
+            response = HttpResponse{416, "text/plain", ""};
+        }
+    }
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
                        reason(response.status) + "\r\nContent-Type: " + response.contentType +
-                       "\r\nContent-Length: " + std::to_string(response.body.size()) +
+                       "\r\nContent-Length: " + std::to_string(response.body.size()) + range +
+                       "\r\nAccept-Ranges: bytes"
                        "\r\nCache-Control: no-store\r\nAccess-Control-Allow-Origin: *"
                        "\r\nConnection: close\r\n\r\n";
     sendAll(client, head + (req.method == "HEAD" ? std::string() : response.body));

@@ -50,7 +50,8 @@ public:
     std::string url(const std::string& path = "/") const;
 
     // Serves `body` at `path` (exact match, without query). Unknown paths get 404, and
-    // every request, served or not, is recorded.
+    // every request, served or not, is recorded. A request with a byte range
+    // ("Range: bytes=FIRST-[LAST]") gets those bytes of a successful answer (206).
     void serve(const std::string& path, std::string body,
                std::string contentType = "text/html; charset=utf-8");
     // A handler for requests no fixed page answers.

@@ -39,6 +39,27 @@ TEST(HttpServerTest, ServesPagesAndRecordsRequests) {
     EXPECT_FALSE(req->param("z"));
 }
 
+TEST(HttpServerTest, AByteRangeGetsThoseBytesAndARangeBeyondTheEndIsRefused) {
+    HttpServer server;
+    server.serve("/clip", "0123456789", "video/webm");
+    auto fetch = [&](const std::string& range) {
+        return runCommand({"/usr/bin/python3", "-c",
+                           "import urllib.request,urllib.error,sys\n"
+                           "r=urllib.request.Request(sys.argv[1],headers={'Range':sys.argv[2]})\n"
+                           "try:\n"
+                           "  a=urllib.request.urlopen(r)\n"
+                           "  print(a.status,a.headers.get('Content-Range'),a.read().decode())\n"
+                           "except urllib.error.HTTPError as e:\n"
+                           "  print(e.code,e.headers.get('Content-Range'))",
+                           server.url("/clip"), range})
+            .second;
+    };
+    EXPECT_EQ(fetch("bytes=4-"), "206 bytes 4-9/10 456789\n");
+    EXPECT_EQ(fetch("bytes=2-3"), "206 bytes 2-3/10 23\n");
+    EXPECT_EQ(fetch("bytes=8-100"), "206 bytes 8-9/10 89\n");
+    EXPECT_EQ(fetch("bytes=10-"), "416 bytes */10\n");
+}
+
 TEST(HttpServerTest, AHeldPathIsSeenAtOnceAndAnsweredOnlyOnceReleasedWhileOthersAreServed) {
     HttpServer server;
     server.serve("/slow", "slow");
