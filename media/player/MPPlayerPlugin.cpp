@@ -80,9 +80,9 @@ HRESULT MPPlayerPlugin::get_settings(typelib::IMPSettings** pVal) {
 
 HRESULT MPPlayerPlugin::startup() {
     state_.setStarted(true);
-    HRESULT hr = settings_->startup();
-    if (failed(hr))
-        return hr;
+    // The settings part has the control load the skin (its failure is the result), but
+    // video filters do not depend on the equaliser: the presenter goes in either way.
+    const HRESULT hr = settings_->startup();
     // The video presenter; without it the video path is simply not tapped.
     if (ComPtr<IDispatch> player = state_.services()) {
         if (auto config = player.as<IVideoRenderConfig>()) {
@@ -92,7 +92,7 @@ HRESULT MPPlayerPlugin::startup() {
                 g_message("player: the video presenter cannot be installed");
         }
     }
-    return S_OK;
+    return failed(hr) ? hr : S_OK;
 }
 
 HRESULT MPPlayerPlugin::shutdown() {
@@ -221,6 +221,16 @@ void MPPlayerPlugin::playbackEnded() {
     removeSelf();
     recorder_->shutdown();
     stream_->shutdown();
+    // The control goes on with the pipeline it has (the medium it is opening, a play after
+    // a stop or after the end): the next sample starts the recorder again, so that a record
+    // asked for meanwhile is carried out from that sample on.
+    bool open = false;
+    {
+        std::lock_guard lock(lock_);
+        open = graph_ != nullptr;
+    }
+    if (open)
+        insertSelf();
 }
 
 HRESULT MPPlayerPlugin::insertSelf() {

@@ -16,7 +16,10 @@
 //
 // While the plugin is started it has its video presenter on the control's video path,
 // listens to the control's events (a play state of 1, 8 or 9, or a media error, shuts the
-// recorder and the stream part down) and, through its activation hook, has the stream
+// recorder and the stream part down; while the control has a medium the plugin then waits,
+// as a stream filter, for the next sample to start the recorder again: the control keeps
+// its pipeline from one play to the next, and announces the state 9 of a new medium only
+// once its taps are in place) and, through its activation hook, has the stream
 // part wrap the audio transform of its own control (the activation carries the graph the
 // plugin received, so with several players each taps only its own).
 //

@@ -8,6 +8,7 @@
 #include "markup/HTMLDocument2.h"
 #include "media/player/MPPlayer.h"
 #include "media/player/MPPlayerFactory.h"
+#include "media/player/SkinPackage.h"
 #include "platform/com/ClassTable.h"
 #include "tests/media/player/TapTestSupport.h"
 
@@ -281,11 +282,18 @@ TEST_F(PlayerObjectTest, ThePluginPassesSiteCallsOnAndAnswersTheControlsServices
     EXPECT_EQ(remote->GetServiceType(&text), S_OK);
     EXPECT_EQ(text.view(), u"Local");
     EXPECT_EQ(remote->GetApplicationName(&text), E_NOTIMPL);
-    EXPECT_EQ(remote->GetCustomUIMode(&text), E_NOTIMPL); // no skin
+    // The custom skin is the process's package, and its script's object the settings part.
+    ASSERT_EQ(remote->GetCustomUIMode(&text), S_OK);
+    EXPECT_EQ(text.toUtf8(), "file://" + norv::media::SkinPackage::path());
     Bstr name;
     ComPtr<IDispatch> scriptable;
     remote->GetScriptableObject(&name, scriptable.put());
     EXPECT_EQ(name.view(), u"wmpsrv");
+    ComPtr<IMPPlayerServices> services;
+    ASSERT_EQ(p.player.as<IMPPlayer>()->get_services(services.put()), S_OK);
+    ComPtr<norv::typelib::IMPSettings> settings;
+    ASSERT_EQ(services->get_settings(settings.put()), S_OK);
+    EXPECT_TRUE(sameObject(scriptable.get(), settings.get()));
 
     ComPtr<IGraphCreation> graph;
     ASSERT_EQ(provider->QueryService(SID_MediaPlayerServices, IGraphCreation::iid, graph.putVoid()),
