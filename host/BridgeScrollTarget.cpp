@@ -1,8 +1,8 @@
 #include "host/BridgeScrollTarget.h"
 
-#include <charconv>
 #include <string>
 
+#include "host/ScrollMetricsText.h"
 #include "platform/com/Bstr.h"
 #include "platform/web/ScriptBridge.h"
 
@@ -27,31 +27,11 @@ std::u16string setter(std::u16string_view member, int value) {
 }
 } // namespace
 
-std::optional<ScrollTarget::Metrics> BridgeScrollTarget::parseMetrics(std::string_view text) {
-    int values[4] = {};
-    const char* at = text.data();
-    const char* end = text.data() + text.size();
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0) {
-            if (at == end || *at != ' ')
-                return std::nullopt;
-            ++at;
-        }
-        auto [next, error] = std::from_chars(at, end, values[i]);
-        if (error != std::errc() || next == at)
-            return std::nullopt;
-        at = next;
-    }
-    if (at != end)
-        return std::nullopt;
-    return Metrics{values[0], values[1], values[2], values[3]};
-}
-
 std::optional<ScrollTarget::Metrics> BridgeScrollTarget::metrics() {
     com::Variant answer;
     if (com::failed(bridge_.runScript(kReadMetrics, &answer)) || answer.vt() != com::VT_BSTR)
         return std::nullopt;
-    return parseMetrics(answer.bstr().toUtf8());
+    return parseScrollMetrics(answer.bstr().toUtf8());
 }
 
 void BridgeScrollTarget::setScrollTop(int value) {

@@ -19,9 +19,6 @@ public:
     void setScrollTop(int value) override;
     void setScrollLeft(int value) override;
 
-    // The metrics of the script's answer "top left height width"; nullopt for any other.
-    static std::optional<Metrics> parseMetrics(std::string_view text);
-
 private:
     web::ScriptBridge& bridge_;
 };

@@ -17,21 +17,73 @@ GesturePoint pointOf(GdkEvent* event) {
     return {x, y};
 }
 
+bool isGestureEvent(GdkEvent* event) {
+    switch (gdk_event_get_event_type(event)) {
+    case GDK_TOUCH_BEGIN:
+    case GDK_TOUCH_UPDATE:
+    case GDK_TOUCH_END:
+    case GDK_TOUCH_CANCEL:
+    case GDK_BUTTON_PRESS:
+    case GDK_2BUTTON_PRESS:
+    case GDK_BUTTON_RELEASE:
+    case GDK_MOTION_NOTIFY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
-BrowserGestures::BrowserGestures(GtkWidget* view) : view_(view), engine_(*this, &monotonicNow) {
-    handler_ = g_signal_connect(view_, "event", G_CALLBACK(&BrowserGestures::onEvent), this);
+void BrowserGestures::EventFree::operator()(GdkEvent* event) const {
+    gdk_event_free(event);
+}
+
+BrowserGestures::BrowserGestures(GtkWidget* view)
+    : view_(glib::GObjectRef<GtkWidget>::retain(view)), engine_(*this, &monotonicNow) {
+    handler_ = g_signal_connect(view_.get(), "event", G_CALLBACK(&BrowserGestures::onEvent), this);
 }
 
 BrowserGestures::~BrowserGestures() {
-    g_signal_handler_disconnect(view_, handler_);
+    g_signal_handler_disconnect(view_.get(), handler_);
     timer_.reset();
 }
 
 int BrowserGestures::onEvent(GtkWidget*, GdkEvent* event, BrowserGestures* self) {
-    if (self->forwarding_)
+    if (self->forwarding_ || !isGestureEvent(event))
         return FALSE;
-    return self->feed(event) ? FALSE : TRUE;
+    if (self->busy_) {
+        // Its turn comes when the engine is done; the browser gets it then if at all.
+        self->deferred_.emplace_back(gdk_event_copy(event));
+        return TRUE;
+    }
+    const bool pass = self->feedInTurn(event);
+    return pass ? FALSE : TRUE;
+}
+
+bool BrowserGestures::feedInTurn(GdkEvent* event) {
+    busy_ = true;
+    const bool pass = feed(event);
+    busy_ = false;
+    drain();
+    return pass;
+}
+
+void BrowserGestures::drain() {
+    while (!busy_ && (tickPending_ || !deferred_.empty())) {
+        if (tickPending_) {
+            tickPending_ = false;
+            tick();
+            continue;
+        }
+        std::unique_ptr<GdkEvent, EventFree> event = std::move(deferred_.front());
+        deferred_.pop_front();
+        busy_ = true;
+        const bool pass = feed(event.get());
+        busy_ = false;
+        if (pass)
+            forwardAsIs(event.get());
+    }
 }
 
 bool BrowserGestures::feed(GdkEvent* event) {
@@ -87,10 +139,23 @@ bool BrowserGestures::feed(GdkEvent* event) {
 }
 
 void BrowserGestures::tick() {
+    if (busy_) {
+        tickPending_ = true;
+        return;
+    }
+    busy_ = true;
     const bool running = engine_.inertiaRunning();
     engine_.timerTick();
     if (running && !engine_.inertiaRunning())
         g_debug("touch: inertia ended");
+    busy_ = false;
+    drain();
+}
+
+void BrowserGestures::forwardAsIs(GdkEvent* event) {
+    forwarding_ = true;
+    gtk_widget_event(view_.get(), event);
+    forwarding_ = false;
 }
 
 void BrowserGestures::startTimer(std::chrono::milliseconds period) {
@@ -102,13 +167,14 @@ void BrowserGestures::startTimer(std::chrono::milliseconds period) {
 
 void BrowserGestures::stopTimer() {
     timer_.reset();
+    tickPending_ = false;
 }
 
 void BrowserGestures::forward(int type, GesturePoint at) {
-    GdkWindow* window = gtk_widget_get_window(view_);
+    GdkWindow* window = gtk_widget_get_window(view_.get());
     if (!window)
         return;
-    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(view_));
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(view_.get()));
     GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
     GdkEvent* event = gdk_event_new(static_cast<GdkEventType>(type));
     if (type == GDK_MOTION_NOTIFY) {
@@ -127,9 +193,7 @@ void BrowserGestures::forward(int type, GesturePoint at) {
     }
     if (pointer)
         gdk_event_set_device(event, pointer);
-    forwarding_ = true;
-    gtk_widget_event(view_, event);
-    forwarding_ = false;
+    forwardAsIs(event);
     gdk_event_free(event);
 }
 

@@ -5,12 +5,20 @@
 // browser of its own (a move at the pointer, the end of a press without a click) reaches the
 // widget as synthesised events. Gesture handlers are added to and removed from engine().
 //
+// The engine sees one event at a time. Its handlers reach the page through the script
+// bridge, which runs rounds of the main loop while it waits; input and timer ticks that
+// arrive meanwhile are kept and fed in order once the engine is done (what the engine then
+// lets through is sent on to the browser).
+//
 // The log (debug level, "touch:") tells each release the engine took and whether inertia
 // followed, and the end of each inertia animation. UI thread.
 
 #include <chrono>
+#include <deque>
+#include <memory>
 
 #include "host/GestureEngine.h"
+#include "platform/glib/GObjectRef.h"
 #include "platform/glib/MainLoopSource.h"
 
 typedef struct _GtkWidget GtkWidget;
@@ -20,7 +28,7 @@ namespace norv::host {
 
 class BrowserGestures final : private GestureSite {
 public:
-    // `view` is the widget that receives the browser's input; it must outlive this object.
+    // `view` is the widget that receives the browser's input (held until destruction).
     explicit BrowserGestures(GtkWidget* view);
     ~BrowserGestures() override;
     BrowserGestures(const BrowserGestures&) = delete;
@@ -32,7 +40,12 @@ private:
     static int onEvent(GtkWidget* widget, GdkEvent* event, BrowserGestures* self);
     // True when the browser should still get the event.
     bool feed(GdkEvent* event);
+    // feed, and what came in meanwhile.
+    bool feedInTurn(GdkEvent* event);
+    void drain();
     void tick();
+    // Sends the browser an event, past the engine.
+    void forwardAsIs(GdkEvent* event);
     // Sends the browser a synthesised pointer event at `at` (widget coordinates).
     void forward(int type, GesturePoint at);
 
@@ -42,8 +55,15 @@ private:
     void sendMouseMove(GesturePoint at) override;
     void cancelBrowserPress(GesturePoint at) override;
 
-    GtkWidget* view_;
+    struct EventFree {
+        void operator()(GdkEvent* event) const;
+    };
+
+    glib::GObjectRef<GtkWidget> view_;
     unsigned long handler_ = 0;
+    bool busy_ = false;        // the engine is handling an event or a tick
+    bool tickPending_ = false; // a tick came while it was
+    std::deque<std::unique_ptr<GdkEvent, EventFree>> deferred_;
     GestureEngine engine_;
     platform::glib::MainLoopSource timer_;
     bool forwarding_ = false;     // an event of our own is on its way to the browser

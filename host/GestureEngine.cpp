@@ -126,6 +126,7 @@ bool GestureEngine::release(GesturePoint at) {
     const ms now = clock_();
     const bool touch = touchDown_;
     bool forward = false;
+    bool plainTap = false;
     if (movedBeyondTap(at) && now - lastTime_ <= flickWindow) {
         GesturePoint end = at;
         if (touch && touchUpSeen_) {
@@ -148,10 +149,13 @@ bool GestureEngine::release(GesturePoint at) {
             site_.sendMouseMove(at);
         } else {
             handler_->tapEnded(at);
+            // A plain click is no gesture: the next click is not held back by it.
+            plainTap = true;
         }
         forward = true;
     }
-    lastEventTime_ = now;
+    if (!plainTap)
+        lastEventTime_ = now;
     if (!forward && browserPressed_)
         site_.cancelBrowserPress(at);
     browserPressed_ = false;

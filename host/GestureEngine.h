@@ -14,7 +14,7 @@
 //   move: a flick, which starts (or speeds up) inertia. Moved and released later: the
 //   release is swallowed. Not moved: 333 ms or more after the previous gesture a tap
 //   stops the running inertia or ends as a tap, and the browser gets the release; sooner
-//   the release is swallowed;
+//   the release is swallowed (a plain click that reached the browser is no gesture here);
 // - inertia: speed = the larger distance / (duration / 10 ms) (touch flicks of 15 pixels
 //   or less count five times their length); speed × 10 steps of 50 ms (twice the remaining
 //   steps for a flick during inertia), each step adding distance / 8 to the running step

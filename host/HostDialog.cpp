@@ -95,7 +95,8 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     self_ = std::move(self);
     session_ = std::make_unique<SessionWatcher>([this](bool mute) {
         g_debug("login session: %s the page's players", mute ? "muting" : "unmuting");
-        if (web::ScriptBridge* page = bridge()) {
+        // The mute script works through window.tavi, which only trusted pages have.
+        if (web::ScriptBridge* page = bridge(); page && pageTrusted_) {
             BridgeMutePage target(*page);
             muteForSession(target, mute);
         }
@@ -148,6 +149,7 @@ bool HostDialog::getResizable() {
 }
 
 void HostDialog::onScriptWindowReady(const com::Bstr& url) {
+    pageTrusted_ = false;
     // Native access only for the application's own pages.
     if (!trusted_ || !trusted_->isTrusted(url.toUtf8())) {
         auto origin = TrustedOrigins::originOf(url.toUtf8());
@@ -155,6 +157,7 @@ void HostDialog::onScriptWindowReady(const com::Bstr& url) {
                   url.toUtf8().c_str(), origin ? origin->c_str() : "none");
         return;
     }
+    pageTrusted_ = true;
     web::ScriptBridge& page = *bridge();
     // A page without script, or one that throws here, simply has no bridge.
     page.runScript(kExtInitScript);

@@ -116,6 +116,7 @@ private:
     std::optional<TrustedOrigins> trusted_; // fixed by the first address navigated to
     std::unique_ptr<HostBrowserSite> site_;
     std::unique_ptr<SessionWatcher> session_;
+    bool pageTrusted_ = false; // the current document got window.tavi
     std::unique_ptr<BrowserGestures> gestures_;
     std::shared_ptr<ScrollingHandler> scroller_; // the current document's, once complete
     bool splashOnNextLoad_ = false;

@@ -138,6 +138,44 @@ TEST_F(SessionTest, ASwitchedAwaySessionMutesThePlayersAndLockingChangesNothing)
     EXPECT_EQ(shell.wait(), 0) << shell.output();
 }
 
+TEST_F(SessionTest, APageWithoutNativeAccessIsLeftAsItIs) {
+    PrivateBus system;
+    PrivateBus session;
+    FakeService logind(system, kLogin, "logind", true);
+    ASSERT_EQ(system
+                  .call(kLogin, kManager, "org.freedesktop.DBus.Mock.AddSession",
+                        {"'c1'", "'seat0'", "uint32 1000", "'user'", "true"})
+                  .first,
+              0);
+    // The startup page goes on to a page of another origin, which the program does not
+    // trust: the mute script, which works through window.tavi, is not run there.
+    std::string other = kPlayerPage;
+    other.replace(other.find("</script>"), 0,
+                  "addEventListener('keydown', () => "
+                  "fetch('SERVER/tavi?v=' + typeof window.tavi));");
+    for (auto at = other.find("SERVER"); at != std::string::npos; at = other.find("SERVER", at))
+        other.replace(at, 6, server.url(""));
+    server.serve("/other.html", other);
+    write("<!DOCTYPE html><script>location.href = 'SERVER/other.html';</script>");
+    Process shell = start({{"DBUS_SYSTEM_BUS_ADDRESS", system.address()},
+                           {"DBUS_SESSION_BUS_ADDRESS", session.address()},
+                           {"XDG_SESSION_ID", "c1"}});
+    ASSERT_EQ(report("/ready"), "0") << shell.output();
+    ASSERT_TRUE(waitUntil([&] { return logind.count("Get ") > 0; })) << logind.log();
+
+    setActive(system, false);
+    ASSERT_TRUE(waitUntil([&] { return occurrences(shell.output(), "active 0") == 1; }))
+        << shell.output();
+    const XWindow w = waitForWindow();
+    ASSERT_NE(w, 0u);
+    x.run({"xdotool", "windowactivate", "--sync", std::to_string(w)});
+    x.run({"xdotool", "key", "a"});
+    EXPECT_EQ(report("/tavi"), "undefined") << shell.output();
+    EXPECT_EQ(count("/mute"), 0u);
+    windows.requestClose(w);
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
+}
+
 TEST_F(SessionTest, WithoutAnyBusThePageRunsAndClosesNormally) {
     write(kPlayerPage);
     Process shell = start({{"DBUS_SYSTEM_BUS_ADDRESS", kNoBus},

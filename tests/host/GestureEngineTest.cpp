@@ -240,6 +240,27 @@ TEST_F(GestureTest, AFlickDuringInertiaSpeedsItUp) {
     EXPECT_GT(twice, once + 175);
 }
 
+TEST_F(GestureTest, QuickClicksAllReachTheBrowserButAClickRightAfterADragDoesNot) {
+    // Two links clicked one right after the other: both clicks are the page's.
+    EXPECT_TRUE(engine.press({10, 10}));
+    now += ms(50);
+    EXPECT_TRUE(engine.release({10, 10}));
+    now += ms(100);
+    EXPECT_TRUE(engine.press({10, 50}));
+    now += ms(50);
+    EXPECT_TRUE(engine.release({10, 50}));
+    EXPECT_TRUE(site.cancelled.empty());
+
+    // A drag that rested is a gesture: a tap at once after it is held back.
+    drag({200, 500}, -100, 10, ms(10));
+    now += ms(500);
+    EXPECT_FALSE(engine.release({200, 400}));
+    now += ms(100);
+    EXPECT_TRUE(engine.press({10, 10}));
+    now += ms(50);
+    EXPECT_FALSE(engine.release({10, 10}));
+}
+
 TEST_F(GestureTest, MovesWithoutTheButtonEndTheGesture) {
     document->top = 1000;
     engine.press({100, 100});

@@ -3,23 +3,23 @@
 // make the handler scroll to a made-up place.
 #include <gtest/gtest.h>
 
-#include "host/BridgeScrollTarget.h"
+#include "host/ScrollMetricsText.h"
 
 namespace norv::host {
 namespace {
 
-TEST(BridgeScrollTargetTest, TakesOnlyFourWholeNumbers) {
-    auto metrics = BridgeScrollTarget::parseMetrics("120 0 40000 400");
+TEST(ScrollMetricsTextTest, TakesOnlyFourWholeNumbers) {
+    auto metrics = parseScrollMetrics("120 0 40000 400");
     ASSERT_TRUE(metrics);
     EXPECT_EQ(metrics->scrollTop, 120);
     EXPECT_EQ(metrics->scrollLeft, 0);
     EXPECT_EQ(metrics->scrollHeight, 40000);
     EXPECT_EQ(metrics->scrollWidth, 400);
-    EXPECT_EQ(BridgeScrollTarget::parseMetrics("-3 -1 10 10")->scrollTop, -3);
+    EXPECT_EQ(parseScrollMetrics("-3 -1 10 10")->scrollTop, -3);
 
     for (const char* bad : {"", "1 2 3", "1 2 3 4 5", "1  2 3 4", " 1 2 3 4", "1 2 3 4 ", "1 2 3 x",
                             "1.5 2 3 4", "99999999999 0 0 0", "NaN 0 0 0"})
-        EXPECT_FALSE(BridgeScrollTarget::parseMetrics(bad)) << '"' << bad << '"';
+        EXPECT_FALSE(parseScrollMetrics(bad)) << '"' << bad << '"';
 }
 
 } // namespace
