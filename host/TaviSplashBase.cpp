@@ -20,6 +20,9 @@ void TaviSplashBase::createWithOwner(std::unique_ptr<app::HostWindow> self,
                                      app::OwnerWindow& owner) {
     HostDialog::createWithOwner(std::move(self), owner);
     GtkWindow* w = window();
+    // How the desktop (and a test) tells the splash from the window it stands in for,
+    // whose caption it shows.
+    gtk_window_set_role(w, "splash");
     g_signal_connect_after(w, "configure-event", G_CALLBACK(onConfigure), this);
     g_signal_connect_after(w, "map-event", G_CALLBACK(onConfigure), this);
     // Before the page's own handlers (the view's class handlers run last).

@@ -88,7 +88,7 @@ protected:
     // The visible windows titled `title`.
     std::set<XWindow> visible(const std::string& title) {
         std::set<XWindow> ids;
-        for (const auto& id : x.findWindows("^" + title + "$"))
+        for (const auto& id : x.findWindows("^" + title + "$", true))
             ids.insert(std::stoul(id));
         return ids;
     }
