@@ -23,8 +23,8 @@ void TaviSplashBase::createWithOwner(std::unique_ptr<app::HostWindow> self,
     // How the desktop (and a test) tells the splash from the window it stands in for,
     // whose caption it shows.
     gtk_window_set_role(w, "splash");
-    g_signal_connect_after(w, "configure-event", G_CALLBACK(onConfigure), this);
-    g_signal_connect_after(w, "map-event", G_CALLBACK(onConfigure), this);
+    g_signal_connect(w, "configure-event", G_CALLBACK(onConfigure), this);
+    g_signal_connect(w, "map-event", G_CALLBACK(onConfigure), this);
     // Before the page's own handlers (the view's class handlers run last).
     GtkWidget* view = GTK_WIDGET(browser()->view().get());
     for (const char* signal : {"button-press-event", "button-release-event", "motion-notify-event"})

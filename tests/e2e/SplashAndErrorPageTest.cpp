@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -68,7 +69,7 @@ protected:
     Env env(Env extra = {}) const {
         Env e = x.env();
         // The log of the pages' life: which document each window completed.
-        e.emplace_back("G_MESSAGES_DEBUG", "Norv-Browser");
+        e.emplace_back("G_MESSAGES_DEBUG", "Norv-Browser norv-view");
         for (auto& v : extra)
             e.push_back(std::move(v));
         return e;
