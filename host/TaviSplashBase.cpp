@@ -36,6 +36,13 @@ void TaviSplashBase::dismiss() {
 }
 
 bool TaviSplashBase::onNavigateError(const std::u16string&, const std::u16string&, com::HRESULT) {
+    // Nothing to show for it; but the parent must not wait for a page that will not come
+    // (its web process gone, say).
+    if (!pageShown_) {
+        pageShown_ = true;
+        if (parent_)
+            parent_->splashShown(*this);
+    }
     return false;
 }
 
