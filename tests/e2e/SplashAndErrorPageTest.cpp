@@ -236,7 +236,7 @@ TEST_F(SplashAndErrorPageTest, EveryWayALaterPageFailsEndsOnTheErrorPage) {
                            "<script>addEventListener('load', () => setTimeout(() => "
                            "location.href = '" +
                                c.address + "', 0));</script></body></html>");
-        Process shell = startRelative({{"NORV_NAVIGATION_TIMEOUT", "2"}});
+        Process shell = startRelative({{"NORV_NAVIGATION_TIMEOUT", "10"}});
         ASSERT_TRUE(waitForCompletions(shell, "start.htm", 1)) << shell.output();
         ASSERT_TRUE(waitForCompletions(shell, kErrorPage, 1)) << shell.output();
         const std::string out = shell.output();

@@ -8,7 +8,7 @@ norv_resource_bundle(offline_bundle NAME e2e_offline
 norv_add_program(norv-view-offline BUNDLE ${offline_bundle})
 
 norv_e2e_test(splash_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/SplashAndErrorPageTest.cpp
-              LIBS norv_test_x11)
+              LIBS norv_test_x11 RESOURCE_LOCK norv_e2e_offline_port)
 add_dependencies(splash_e2e_test norv-view-offline norv-view-relative)
 target_compile_definitions(splash_e2e_test PRIVATE
     NORV_VIEW_OFFLINE="$<TARGET_FILE:norv-view-offline>"
