@@ -13,9 +13,12 @@
 #include "host/ScrollingHandler.h"
 #include "host/SessionWatcher.h"
 #include "host/ShellOwnerWindow.h"
+#include "host/TaviSplashBase.h"
+#include "markup/Address.h"
 #include "platform/com/Exceptions.h"
 #include "platform/gtk/MessageLoop.h"
 #include "platform/web/ScriptBridge.h"
+#include "res/Resources.h"
 #include "script/DialogOwner.h"
 #include "script/PlatformServices.h"
 #include "script/TaviPlatform.h"
@@ -47,6 +50,32 @@ private:
     TaviDialogBase& dialog_;
 };
 
+bool endsWithIgnoringCase(std::u16string_view text, std::u16string_view end) {
+    if (end.size() > text.size())
+        return false;
+    text = text.substr(text.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        auto lower = [](char16_t c) {
+            return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+        };
+        if (lower(text[i]) != lower(end[i]))
+            return false;
+    }
+    return true;
+}
+
+// Whether `url` shows the page `name` of the UI settings: the program's resource of that
+// name, or that address.
+bool isPageOfName(const std::u16string& url, std::u16string_view name) {
+    const std::string utf8 = com::utf16ToUtf8(name);
+    if (res::findResource(utf8)) {
+        auto shown = res::resourceNameOfUrl(com::utf16ToUtf8(url));
+        return shown && endsWithIgnoringCase(com::utf8ToUtf16(*shown), name) &&
+               shown->size() == utf8.size();
+    }
+    return markup::sameAddress(com::Bstr(url), com::Bstr(name));
+}
+
 } // namespace
 
 HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
@@ -57,6 +86,8 @@ HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
 
 HostDialog::~HostDialog() {
     stopNotifications();
+    if (afterSplashSource_)
+        g_source_remove(afterSplashSource_);
     dialogOwner_.reset();
     site_.reset();
     if (--liveDialogs() == 0)
@@ -86,6 +117,7 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
             return resolvePageWindow(window, out);
         }),
         &platform));
+    owner_ = shellOwner;
     dialogOwner_ = std::make_shared<WindowAsDialogOwner>(*this);
     platform->setDialogOwner(dialogOwner_);
     platform_ = com::ComPtr<com::IDispatch>(static_cast<typelib::ITaviPlatform*>(platform.get()));
@@ -210,6 +242,7 @@ void HostDialog::onClose() {
 void HostDialog::onDestroy() {
     errorPageEnabled_ = false;
     stopNotifications();
+    closeSplash();
     site_.reset();
 }
 
@@ -222,20 +255,150 @@ void HostDialog::onBeforeNavigate(const std::u16string&) {
     if (scroller_ && gestures_)
         gestures_->engine().removeHandler(scroller_);
     scroller_.reset();
+    waitingForSplash_ = false;
     if (!errorPagePending_)
         failedUrl_.clear();
-    // The splash shown while the next document loads comes with the splash and error
-    // pages; until then the flag is only kept.
+    try {
+        splashStep();
+    } catch (const com::FrameworkException& e) {
+        messageBox(e.message(), {}, platform::gtk::MessageBoxIcon::Warning);
+        close();
+    }
 }
 
-void HostDialog::onDocumentCompleted(const std::u16string&) {
+bool HostDialog::onDocumentCompleted(const std::u16string& url) {
     web::ScriptBridge* page = bridge();
     if (gestures_ && !scroller_ && page && page->hasScriptWindow()) {
         scroller_ = std::make_shared<ScrollingHandler>(std::make_shared<BridgeScrollTarget>(*page));
         gestures_->engine().addHandler(scroller_);
     }
-    // Closing the splash and ending the error page's wait come with the splash and error
-    // pages.
+    bool layOutNow = true;
+    if (isDocumentReady() && splash_) {
+        // A page that fails (or loads) before the splash is up still shows the splash
+        // first: the window comes once the splash has been seen.
+        if (splash_->pageShown() || !splash_->windowExists()) {
+            closeSplash();
+        } else {
+            waitingForSplash_ = true;
+            layOutNow = false;
+        }
+    }
+    if (errorPagePending_) {
+        com::Bstr page;
+        auto settings = uiSettings();
+        if (!settings || com::failed(settings->get_errorDialogURI(&page)) || page.isEmpty() ||
+            isPageOfName(url, page.view()))
+            errorPagePending_ = false;
+    }
+    return layOutNow;
+}
+
+void HostDialog::splashShown(TaviSplashBase& splash) {
+    if (splash_ != &splash || !waitingForSplash_ || afterSplashSource_)
+        return;
+    // Once the splash has been laid out and drawn, from the main loop.
+    afterSplashSource_ = g_idle_add_full(
+        G_PRIORITY_LOW,
+        [](gpointer data) -> gboolean {
+            auto* self = static_cast<HostDialog*>(data);
+            self->afterSplashSource_ = 0;
+            self->layOutAfterSplash();
+            return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+}
+
+void HostDialog::layOutAfterSplash() {
+    if (!std::exchange(waitingForSplash_, false))
+        return;
+    closeSplash();
+    layOutIfPending();
+}
+
+com::ComPtr<typelib::ITaviUISettings> HostDialog::uiSettings() const {
+    com::ComPtr<typelib::ITaviUISettings> settings;
+    if (com::failed(host_->get_uiSettings(settings.put())))
+        return nullptr;
+    return settings;
+}
+
+void HostDialog::splashStep() {
+    if (!splashOnNextLoad_)
+        return;
+    splashOnNextLoad_ = false;
+    if (GtkWindow* w = window())
+        gtk_widget_hide(GTK_WIDGET(w));
+    auto settings = uiSettings();
+    if (!settings)
+        throw com::OleException(com::E_FAIL);
+    com::Bstr page;
+    com::throwIfFailed(settings->get_splashScreenURI(&page));
+    if (page.isEmpty() || !owner_)
+        return;
+    closeSplash();
+    auto splash = std::make_unique<TaviSplashBase>(host_, session(), *this);
+    splash->setCaption(model().caption());
+    splash->setDefaultDeclaration(defaultDeclaration());
+    splash->setOptionKeyPath(optionKeyPath());
+    TaviSplashBase& created = *splash;
+    created.createWithOwner(std::move(splash), *owner_);
+    splash_ = &created;
+    created.openPageByName(std::u16string(page.view()));
+}
+
+void HostDialog::closeSplash() {
+    if (TaviSplashBase* splash = std::exchange(splash_, nullptr)) {
+        splash->detachParent();
+        splash->dismiss();
+    }
+}
+
+void HostDialog::splashGone(TaviSplashBase& splash) {
+    if (splash_ != &splash)
+        return;
+    splash_ = nullptr;
+    layOutAfterSplash();
+}
+
+void HostDialog::openPageByName(const std::u16string& name) {
+    const std::string utf8 = com::utf16ToUtf8(name);
+    if (res::findResource(utf8))
+        navigate(com::utf8ToUtf16(res::resourceUrl(utf8)));
+    else
+        navigate(name);
+}
+
+void HostDialog::reloadPage(bool useSplashScreen) {
+    if (useSplashScreen)
+        splashOnNextLoad_ = true;
+    openUnchecked(!failedUrl_.empty() ? failedUrl_ : currentAddress());
+}
+
+bool HostDialog::onNavigateError(const std::u16string& url, const std::u16string& frame,
+                                 com::HRESULT status) {
+    failedUrl_ = currentAddress();
+    if (!errorPageEnabled_)
+        return false;
+    com::Bstr page;
+    auto settings = uiSettings();
+    if (settings && com::succeeded(settings->get_errorDialogURI(&page)) && !page.isEmpty()) {
+        const std::string name = com::utf16ToUtf8(page.view());
+        const bool resource = res::findResource(name).has_value();
+        // The error page itself failed: no second attempt.
+        const bool itself = resource ? endsWithIgnoringCase(failedUrl_, page.view())
+                                     : markup::sameAddress(com::Bstr(failedUrl_), page);
+        if (!itself) {
+            errorPagePending_ = true;
+            openUnchecked(resource ? com::utf8ToUtf16(res::resourceUrl(name))
+                                   : std::u16string(page.view()));
+            // The engine shows no page of its own for the failure: the error page is on
+            // its way.
+            return true;
+        }
+    }
+    TaviDialogBase::onNavigateError(url, frame, status);
+    close();
+    return false;
 }
 
 } // namespace norv::host

@@ -20,9 +20,16 @@
 // of its file dialogs) when its window is made, and gives it to every trusted top-level
 // document as window.tavi.platform.
 //
+// The splash and the error page: while the splash flag is set, the next new document hides
+// the window and opens the UI settings' splash page in a TaviSplashBase of its own, which
+// closes once a document of this window is complete. A failed top-level load (refused,
+// unresolved, TLS, timed out, the web process gone) opens the UI settings' error page in
+// this window, remembering the failed address for reloadPage; an error page that fails
+// itself ends in a message box and the window closes, never in a loop. After the window
+// is destroyed failures open nothing.
+//
 // Places kept for what comes with later parts of the host: the native window object (set
-// on the page beside the host object when it exists), the error page and splash
-// (onNavigateError, the splash flag, the failed address), the chrome elements' clicks and
+// on the page beside the host object when it exists), the chrome elements' clicks and
 // drag, the native window's events (fireWindowEvent).
 
 #include <memory>
@@ -34,6 +41,7 @@
 #include "host/TrustedOrigins.h"
 #include "platform/com/ComPtr.h"
 #include "script/DisplayDesktop.h"
+#include "typelib/ShellInterfaces.h"
 
 namespace norv::app {
 class TaviHost;
@@ -50,6 +58,9 @@ class SessionWatcher;
 } // namespace norv::host
 
 namespace norv::host {
+
+class ShellOwnerWindow;
+class TaviSplashBase;
 
 class HostDialog : public TaviDialogBase, public app::HostWindow {
 public:
@@ -93,6 +104,22 @@ public:
     void resizeBy(std::int32_t dx, std::int32_t dy) override;
     void resizeTo(std::int32_t width, std::int32_t height) override;
 
+    // The error page step: opens the error page, or, when that cannot be, shows the
+    // failure and closes the window. False: the dialog never takes the engine's handling
+    // over except by opening its own page.
+    bool onNavigateError(const std::u16string& url, const std::u16string& frame,
+                         com::HRESULT status) override;
+
+    // Loads again the address that failed, or else the current one, without the address
+    // check; with the splash first when `useSplashScreen`.
+    void reloadPage(bool useSplashScreen);
+    // Opens the program's resource of that name (any case), or else `name` as an address.
+    void openPageByName(const std::u16string& name);
+    // The splash this dialog opened has shown its page, or is gone.
+    void splashShown(TaviSplashBase& splash);
+    void splashGone(TaviSplashBase& splash);
+    TaviSplashBase* splash() const { return splash_; }
+
     bool splashOnNextLoad() const { return splashOnNextLoad_; }
     const std::u16string& failedUrl() const { return failedUrl_; }
 
@@ -101,14 +128,23 @@ protected:
     void onDestroy() override;
     void onWindowDestroyed() override;
     void onBeforeNavigate(const std::u16string& url) override;
-    void onDocumentCompleted(const std::u16string& url) override;
+    bool onDocumentCompleted(const std::u16string& url) override;
 
 private:
     // Ends the session notifications and the gestures (before the browser goes).
     void stopNotifications();
     // The X window of the page's own `window` object (the display service's windows).
     com::HRESULT resolvePageWindow(com::IDispatch* window, script::NativeWindow* out);
+    void splashStep();
+    void closeSplash();
+    void layOutAfterSplash();
+    com::ComPtr<typelib::ITaviUISettings> uiSettings() const;
+
     com::ComPtr<app::TaviHost> host_;
+    ShellOwnerWindow* owner_ = nullptr; // the owner of run, which outlives its windows
+    TaviSplashBase* splash_ = nullptr;  // the open splash, which belongs to its window
+    bool waitingForSplash_ = false;     // the document is complete, the splash not shown yet
+    unsigned afterSplashSource_ = 0;
     com::ComPtr<com::IDispatch> platform_;             // window.tavi.platform, once there is one
     std::shared_ptr<script::DialogOwner> dialogOwner_; // this window, for the file dialogs
     com::ComPtr<com::IDispatch> nativeWindow_;         // window.tavi._nw, once there is one

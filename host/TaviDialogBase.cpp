@@ -28,6 +28,8 @@ namespace {
 
 // What navigate raises for an address its check refuses (ERROR_INVALID_NETNAME).
 constexpr HRESULT kInvalidAddress = com::hresult(0x800704D9);
+// What the end of the page's web process stands for (ERROR_PROCESS_ABORTED).
+constexpr HRESULT kWebProcessEnded = com::hresult(0x8007042B);
 // What the engine's own error page stands for when no failure was reported before it.
 constexpr HRESULT kEngineErrorPage = 53;
 
@@ -136,6 +138,14 @@ void TaviDialogBase::navigate(const std::u16string& url) {
 void TaviDialogBase::open(const std::u16string& url) {
     lastRequested_ = url;
     browser_->navigate(loadableAddress(url));
+}
+
+void TaviDialogBase::openUnchecked(const std::u16string& url) {
+    if (!browser_) {
+        pendingAddress_ = url;
+        return;
+    }
+    open(url);
 }
 
 bool TaviDialogBase::isDocumentReady() const {
@@ -395,7 +405,7 @@ void TaviDialogBase::onDocumentComplete(const std::string& uri) {
     Busy busy(*this);
     const std::u16string url = com::utf8ToUtf16(uri);
     try {
-        onDocumentCompleted(url);
+        const bool layOutNow = onDocumentCompleted(url);
         if (!engineErrorPage_) {
             if (navigationError_ == com::S_OK && (url.empty() || !bridge_)) {
                 onNavigateError(currentAddress_, std::u16string(), com::E_FAIL);
@@ -406,7 +416,17 @@ void TaviDialogBase::onDocumentComplete(const std::string& uri) {
                 return;
             }
         }
-        if (layoutPending_ && isDocumentReady())
+        if (layOutNow && layoutPending_ && isDocumentReady())
+            layOut();
+    } catch (const std::exception& e) {
+        reportAndClose(e);
+    }
+}
+
+void TaviDialogBase::layOutIfPending() {
+    Busy busy(*this);
+    try {
+        if (browser_ && layoutPending_ && isDocumentReady())
             layOut();
     } catch (const std::exception& e) {
         reportAndClose(e);
@@ -572,6 +592,22 @@ bool TaviDialogBase::onKey(const web::KeyPress& key) {
 
 bool TaviDialogBase::onContextMenu() {
     return true;
+}
+
+void TaviDialogBase::onWebProcessTerminated(bool outOfMemory) {
+    Busy busy(*this);
+    // The page is gone with its process: to the host it is the failure of the page's
+    // address, and the next document (in a new process) is laid out as any other.
+    layoutPending_ = true;
+    scriptWindow_ = false;
+    engineErrorPage_ = false;
+    chrome_.release();
+    navigationError_ = outOfMemory ? com::E_OUTOFMEMORY : kWebProcessEnded;
+    try {
+        onNavigateError(currentAddress_, std::u16string(), navigationError_);
+    } catch (const std::exception& e) {
+        reportAndClose(e);
+    }
 }
 
 } // namespace norv::host

@@ -115,6 +115,9 @@ public:
     void setDefaultDeclaration(const com::Bstr& declaration) { defaultDeclaration_ = declaration; }
     void setOptionKeyPath(const std::u16string& path) { optionKeyPath_ = path; }
     const std::u16string& currentAddress() const { return currentAddress_; }
+    const com::Bstr& defaultDeclaration() const { return defaultDeclaration_; }
+    const std::u16string& optionKeyPath() const { return optionKeyPath_; }
+    WebSession& session() const { return session_; }
 
     // The address the browser loads for one handed to navigate: its canonical form (an
     // absolute file path becomes a file address), or the text as it is.
@@ -129,9 +132,18 @@ protected:
     virtual void onWindowDestroyed() {}
     // Before a new top-level document begins (after the dialog's own steps), and when the
     // document is complete (before the declaration is applied): for HostDialog's frame,
-    // splash and error page handling.
+    // splash and error page handling. onDocumentCompleted returns false to put the
+    // document's layout off until layOutIfPending.
     virtual void onBeforeNavigate(const std::u16string& url) { (void)url; }
-    virtual void onDocumentCompleted(const std::u16string& url) { (void)url; }
+    virtual bool onDocumentCompleted(const std::u16string& url) {
+        (void)url;
+        return true;
+    }
+    // Lays out the complete document whose layout was put off (nothing when there is none).
+    void layOutIfPending();
+
+    // Opens `url` without the address check of navigate (once the window exists).
+    void openUnchecked(const std::u16string& url);
 
     web::BrowserControl* browser() const { return browser_.get(); }
     web::ScriptBridge* bridge() const { return bridge_.get(); }
@@ -169,6 +181,7 @@ private:
     void onWindowClosing() override;
     bool onKey(const web::KeyPress& key) override;
     bool onContextMenu() override;
+    void onWebProcessTerminated(bool outOfMemory) override;
 
     void open(const std::u16string& url);
     void layOut();

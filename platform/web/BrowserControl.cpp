@@ -3,6 +3,9 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <cstdlib>
+#include <utility>
+
 #include "platform/glib/GObjectRef.h"
 #include "platform/web/WebContext.h"
 
@@ -133,6 +136,7 @@ public:
         g_signal_connect(view, "decide-policy", G_CALLBACK(onDecidePolicy), this);
         g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), this);
         g_signal_connect(view, "load-failed", G_CALLBACK(onLoadFailed), this);
+        g_signal_connect(view, "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
         g_signal_connect(view, "create", G_CALLBACK(onCreate), this);
         g_signal_connect(view, "close", G_CALLBACK(onClose), this);
         g_signal_connect(view, "context-menu", G_CALLBACK(onContextMenu), this);
@@ -143,6 +147,7 @@ public:
     }
 
     ~Impl() {
+        stopTimer();
         WebKitWebView* view = owner_.view_.get();
         g_signal_handlers_disconnect_by_data(view, this);
         g_signal_handlers_disconnect_by_data(background_, this);
@@ -295,6 +300,7 @@ public:
         const char* current = webkit_web_view_get_uri(view);
         switch (event) {
         case WEBKIT_LOAD_STARTED: {
+            self->startTimer();
             self->loading_ = true;
             self->failed_ = false;
             self->readyState_ = 1;
@@ -312,6 +318,7 @@ public:
                 self->events_.onNavigationAddress(current);
             break;
         case WEBKIT_LOAD_COMMITTED:
+            self->stopTimer();
             self->readyState_ = 3;
             if (self->hideWanted_)
                 self->hide(nullptr);
@@ -319,6 +326,7 @@ public:
             self->events_.onNavigateComplete(current ? current : "");
             break;
         case WEBKIT_LOAD_FINISHED: {
+            self->stopTimer();
             self->loading_ = false;
             self->readyState_ = 4;
             // A failed load brought no document of its own.
@@ -333,9 +341,13 @@ public:
 
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
                                  Impl* self) {
+        self->stopTimer();
         self->failed_ = true;
         self->hideWanted_ = false;
-        const com::HRESULT status = navigationStatusOf(error);
+        // The time-out stopped the load: its failure is the time-out, not the cancel.
+        const com::HRESULT status = std::exchange(self->timedOut_, false)
+                                        ? INET_E_CONNECTION_TIMEOUT
+                                        : navigationStatusOf(error);
         if (status == com::S_OK)
             return TRUE;
         const std::string failing = uri ? uri : "";
@@ -346,6 +358,41 @@ public:
             return TRUE;
         self->engineErrorPage_ = true;
         return FALSE;
+    }
+
+    static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                       Impl* self) {
+        NORV_LOG("web process terminated (%s)", reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT
+                                                    ? "out of memory"
+                                                : reason == WEBKIT_WEB_PROCESS_CRASHED ? "crashed"
+                                                                                       : "ended");
+        // Whatever was loading is gone with the process.
+        self->stopTimer();
+        self->timedOut_ = false;
+        self->loading_ = false;
+        self->failed_ = false;
+        self->hideWanted_ = false;
+        self->readyState_ = 0;
+        self->events_.onWebProcessTerminated(reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT);
+    }
+
+    // The navigation time-out: from the start of a top-level load to its first response.
+    void startTimer() {
+        stopTimer();
+        timedOut_ = false;
+        timer_ = g_timeout_add_seconds(navigationTimeoutSeconds(), onTimeout, this);
+    }
+    void stopTimer() {
+        if (timer_)
+            g_source_remove(std::exchange(timer_, 0));
+    }
+    static gboolean onTimeout(gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->timer_ = 0;
+        NORV_LOG("navigation timed out after %u s", navigationTimeoutSeconds());
+        self->timedOut_ = true;
+        webkit_web_view_stop_loading(self->owner_.view_.get());
+        return G_SOURCE_REMOVE;
     }
 
     static GtkWidget* onCreate(WebKitWebView* view, WebKitNavigationAction* action, Impl* self) {
@@ -388,6 +435,8 @@ public:
     bool failed_ = false;
     bool engineErrorPage_ = false;
     int readyState_ = 0;
+    unsigned timer_ = 0;
+    bool timedOut_ = false;
 };
 
 BrowserControl::BrowserControl(const WebContext& context, BrowserEvents& events)
@@ -401,6 +450,20 @@ GtkWidget* BrowserControl::widget() const {
 
 void BrowserControl::navigate(const std::string& uri) {
     view_.loadUri(uri);
+}
+
+unsigned BrowserControl::navigationTimeoutSeconds() {
+    static const unsigned seconds = [] {
+        const char* text = g_getenv("NORV_NAVIGATION_TIMEOUT");
+        if (text) {
+            char* end = nullptr;
+            const unsigned long value = std::strtoul(text, &end, 10);
+            if (end != text && *end == '\0' && value >= 1 && value <= 24 * 3600)
+                return static_cast<unsigned>(value);
+        }
+        return 60u;
+    }();
+    return seconds;
 }
 
 void BrowserControl::stop() {

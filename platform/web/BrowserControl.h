@@ -83,6 +83,9 @@ public:
     virtual bool onKey(const KeyPress& key) = 0;
     // True: no menu is shown.
     virtual bool onContextMenu() = 0;
+    // The web process that ran the page ended (it crashed, ran out of memory or was
+    // killed): the view shows nothing until it loads again, in a new web process.
+    virtual void onWebProcessTerminated(bool outOfMemory) = 0;
 
 protected:
     ~BrowserEvents() = default;
@@ -99,8 +102,14 @@ public:
     GtkWidget* widget() const;
     const WebView& view() const { return view_; }
 
+    // A top-level load whose response has not begun after the navigation time-out fails
+    // with INET_E_CONNECTION_TIMEOUT (see navigationTimeoutSeconds).
     void navigate(const std::string& uri);
     void stop();
+
+    // How long a top-level load may wait for its response: NORV_NAVIGATION_TIMEOUT in the
+    // environment (whole seconds, 1 or more), else 60 seconds.
+    static unsigned navigationTimeoutSeconds();
     // The document's ready state as the host's design counts it: 0 nothing loaded yet,
     // 1 loading, 3 interactive (the new document is there), 4 complete.
     int readyState() const;

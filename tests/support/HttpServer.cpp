@@ -93,7 +93,7 @@ std::optional<std::string> HttpRequest::param(const std::string& name) const {
     return std::nullopt;
 }
 
-HttpServer::HttpServer() {
+HttpServer::HttpServer(std::uint16_t port) {
     listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listen_ < 0)
         throw std::runtime_error("socket failed");
@@ -102,7 +102,7 @@ HttpServer::HttpServer() {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
+    addr.sin_port = htons(port);
     if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listen_, 64) != 0)
         throw std::runtime_error(std::string("bind/listen: ") + std::strerror(errno));

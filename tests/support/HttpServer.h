@@ -40,7 +40,8 @@ struct HttpResponse {
 
 class HttpServer {
 public:
-    HttpServer();
+    // On a free port of the loopback interface, or on `port` when it is not 0.
+    explicit HttpServer(std::uint16_t port = 0);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;

@@ -91,15 +91,22 @@ bool XSession::screenshot(const std::filesystem::path& png) const {
     return run({"import", "-window", "root", png.string()}).first == 0;
 }
 
-std::vector<std::string> XSession::findWindows(const std::string& titleRegex) const {
+std::vector<std::string> XSession::findWindows(const std::string& titleRegex,
+                                               bool includeSplash) const {
     auto [code, out] = run({"xdotool", "search", "--onlyvisible", "--name", titleRegex});
     std::vector<std::string> ids;
     if (code != 0)
         return ids;
     std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty())
-            ids.push_back(line);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty())
+            continue;
+        if (!includeSplash &&
+            run({"xprop", "-id", line, "WM_WINDOW_ROLE"}).second.find("\"splash\"") !=
+                std::string::npos)
+            continue;
+        ids.push_back(line);
+    }
     return ids;
 }
 

@@ -29,7 +29,10 @@ public:
     // Saves a PNG of the whole screen.
     bool screenshot(const std::filesystem::path& png) const;
     // Ids of the visible top-level client windows whose title matches (xdotool search).
-    std::vector<std::string> findWindows(const std::string& titleRegex) const;
+    // The program's splash (the window whose WM_WINDOW_ROLE is "splash", which carries the
+    // caption of the window it stands in for) counts only when asked for.
+    std::vector<std::string> findWindows(const std::string& titleRegex,
+                                         bool includeSplash = false) const;
     std::string windowTitle(const std::string& id) const;
 
 private:
