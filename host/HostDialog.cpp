@@ -1,5 +1,6 @@
 #include "host/HostDialog.h"
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "platform/com/Exceptions.h"
 #include "platform/gtk/MessageLoop.h"
 #include "platform/web/ScriptBridge.h"
+#include "script/TaviWindow.h"
 
 namespace norv::host {
 
@@ -26,9 +28,14 @@ HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
                        std::vector<std::string> extraOrigins)
     : TaviDialogBase(session), host_(std::move(host)), extraOrigins_(std::move(extraOrigins)) {
     ++liveDialogs();
+    script::NativeWindowHost& self = *this;
+    taviWindow_ = com::makeObject<script::TaviWindow>(self);
+    nativeWindow_ =
+        com::ComPtr<com::IDispatch>(static_cast<typelib::ITaviWindow*>(taviWindow_.get()));
 }
 
 HostDialog::~HostDialog() {
+    detachNativeWindow();
     site_.reset();
     if (--liveDialogs() == 0)
         platform::gtk::MessageLoop::postQuit(0);
@@ -48,8 +55,8 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     auto* shellOwner = dynamic_cast<ShellOwnerWindow*>(&owner);
     if (self.get() != this || !shellOwner || windowExists())
         throw com::InvalidArgException();
-    // The platform object and the native window object come with the parts of the host
-    // that define them; until then the page has neither.
+    // The platform object comes with the part of the host that defines it; until then
+    // the page has none.
     create(shellOwner->window());
     site_ = std::make_unique<HostBrowserSite>(*this, *browser(), *bridge(),
                                               [this] { onWindowClosing(false); });
@@ -132,6 +139,36 @@ void HostDialog::onClose() {
 void HostDialog::onDestroy() {
     errorPageEnabled_ = false;
     site_.reset();
+    // Script may keep the native window object: from now on it reaches nothing.
+    detachNativeWindow();
+}
+
+void HostDialog::detachNativeWindow() {
+    if (taviWindow_)
+        taviWindow_->detach();
+    events_.clear();
+}
+
+script::NativeWindow HostDialog::nativeWindowId() {
+    GtkWindow* w = window();
+    GdkWindow* gdk = w ? gtk_widget_get_window(GTK_WIDGET(w)) : nullptr;
+    if (!gdk || !GDK_IS_X11_WINDOW(gdk))
+        return 0;
+    return gdk_x11_window_get_xid(gdk);
+}
+
+void HostDialog::fireWindowEvent(std::u16string_view type) {
+    if (!taviWindow_ || !taviWindow_->isAttached())
+        return;
+    Busy busy(*this);
+    // Listeners' failures are the page's own business.
+    events_.fire(type, nativeWindow_.get());
+}
+
+void HostDialog::reloadPage(bool splash) {
+    if (splash)
+        splashOnNextLoad_ = true;
+    reopen(failedUrl_.empty() ? currentAddress() : failedUrl_);
 }
 
 void HostDialog::onWindowDestroyed() {

@@ -23,14 +23,20 @@
 #include "host/TaviDialogBase.h"
 #include "host/TrustedOrigins.h"
 #include "platform/com/ComPtr.h"
+#include "script/EventTarget.h"
+#include "script/NativeWindowHost.h"
 
 namespace norv::app {
 class TaviHost;
 }
 
+namespace norv::script {
+class TaviWindow;
+}
+
 namespace norv::host {
 
-class HostDialog : public TaviDialogBase, public app::HostWindow {
+class HostDialog : public TaviDialogBase, public app::HostWindow, private script::NativeWindowHost {
 public:
     // `extraOrigins`: origins trusted besides the startup address's and the program's own.
     HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
@@ -72,6 +78,9 @@ public:
     void resizeBy(std::int32_t dx, std::int32_t dy) override;
     void resizeTo(std::int32_t width, std::int32_t height) override;
 
+    // The native window object of the dialog's pages (tavi.nativeWindow()).
+    com::IDispatch* nativeWindow() const { return nativeWindow_.get(); }
+
     bool splashOnNextLoad() const { return splashOnNextLoad_; }
     const std::u16string& failedUrl() const { return failedUrl_; }
 
@@ -81,11 +90,49 @@ protected:
     void onWindowDestroyed() override;
     void onBeforeNavigate(const std::u16string& url) override;
     void onDocumentCompleted(const std::u16string& url) override;
+    // "moved" and "resized" to the native window's listeners.
+    void fireWindowEvent(std::u16string_view type) override;
 
 private:
+    // script::NativeWindowHost
+    script::EventTarget& windowEvents() override { return events_; }
+    script::NativeWindow nativeWindowId() override;
+    void setWindowType(TaviWindowTypes type) override { setType(type); }
+    TaviWindowTypes windowType() override { return getType(); }
+    void setApplicationWindow(bool flag) override { model().setApplicationWindow(flag); }
+    bool isApplicationWindow() override { return model().isApplicationWindow(); }
+    void setMinimizeBox(bool flag) override { model().setMinimizeBox(flag); }
+    bool hasMinimizeBox() override { return model().hasMinimizeBox(); }
+    void setMaximizeBox(bool flag) override { model().setMaximizeBox(flag); }
+    bool hasMaximizeBox() override { return model().hasMaximizeBox(); }
+    void setWindowResizable(bool flag) override { setResizable(flag); }
+    bool isWindowResizable() override { return getResizable(); }
+    void setAlwaysOnTop(bool flag) override { model().setAlwaysOnTop(flag); }
+    bool isAlwaysOnTop() override { return model().isAlwaysOnTop(); }
+    void beginResizing(std::int32_t minWidth, std::int32_t minHeight, std::int32_t maxWidth,
+                       std::int32_t maxHeight, std::int32_t gravity) override {
+        model().beginResizing(minWidth, minHeight, maxWidth, maxHeight, gravity);
+    }
+    void abortResizing() override { model().abortResizing(); }
+    void beginMove() override { model().beginMove(); }
+    void abortMove() override { model().abortMove(); }
+    void resizeWindowBy(std::int32_t dx, std::int32_t dy) override { resizeBy(dx, dy); }
+    void resizeWindowTo(std::int32_t width, std::int32_t height) override {
+        resizeTo(width, height);
+    }
+    void moveWindowBy(std::int32_t dx, std::int32_t dy) override { model().moveBy(dx, dy); }
+    void moveWindowTo(std::int32_t x, std::int32_t y) override { model().moveTo(x, y); }
+    void minimizeWindow() override { model().minimize(); }
+    void maximizeWindow() override { model().maximize(); }
+    void closeWindow() override { close(); }
+    void reloadPage(bool splash) override;
+    void detachNativeWindow();
+
     com::ComPtr<app::TaviHost> host_;
-    com::ComPtr<com::IDispatch> platform_;     // window.tavi.platform, once there is one
-    com::ComPtr<com::IDispatch> nativeWindow_; // window.tavi._nw, once there is one
+    com::ComPtr<com::IDispatch> platform_; // window.tavi.platform, once there is one
+    script::EventTarget events_;           // the native window's listeners
+    com::ComPtr<script::TaviWindow> taviWindow_;
+    com::ComPtr<com::IDispatch> nativeWindow_; // window.tavi._nw: taviWindow_'s interface
     std::vector<std::string> extraOrigins_;
     std::optional<TrustedOrigins> trusted_; // fixed by the first address navigated to
     std::unique_ptr<HostBrowserSite> site_;

@@ -48,6 +48,7 @@ class ScriptBridge;
 
 namespace norv::host {
 
+class ChromeEvents;
 class WebSession;
 
 class TaviDialogBase : public IDialogHooks, protected WindowHooks, private web::BrowserEvents {
@@ -132,6 +133,9 @@ protected:
     virtual void onBeforeNavigate(const std::u16string& url) { (void)url; }
     virtual void onDocumentCompleted(const std::u16string& url) { (void)url; }
 
+    // Opens `url` without the address check of navigate (nothing before the window exists).
+    void reopen(const std::u16string& url);
+
     web::BrowserControl* browser() const { return browser_.get(); }
     web::ScriptBridge* bridge() const { return bridge_.get(); }
     markup::IWindowDescription& description() { return *description_; }
@@ -143,6 +147,7 @@ protected:
     void sizeToDeclaration() override;
     std::pair<int, int> declaredClientSize() override;
     void fireWindowEvent(std::u16string_view type) override { (void)type; }
+    void dragEnded() override;
 
     // Keeps the dialog alive while one of its own calls runs: a close that comes meanwhile
     // (from a nested main loop) is carried out once the last of them returns.
@@ -174,6 +179,9 @@ private:
     void loadDeclaration();
     void applyDeclaration();
     void sizeWindow();
+    // The document's mouse events for its chrome elements, and their end.
+    void watchChrome();
+    void dropChrome();
     void centre();
     void showWindow();
     void postDestroy();
@@ -191,6 +199,7 @@ private:
     com::ComPtr<markup::WindowDescription> description_;
     com::Bstr defaultDeclaration_ = com::Bstr::empty();
     ChromeBinding chrome_;
+    com::ComPtr<ChromeEvents> chromeEvents_;
     std::u16string optionKeyPath_ = u"default";
     std::u16string pendingAddress_; // the address to open once the window exists
     std::u16string lastRequested_;  // the address last asked for
