@@ -482,5 +482,47 @@ TEST_F(NativeWindowTest,
     closeAndExpectExit(w);
 }
 
+// The program's own demo: its title bar moves the window and its corner grip sizes it,
+// never below the declared 560 x 400.
+TEST_F(NativeWindowTest, TheDemosTitleMovesItAndItsGripSizesIt) {
+    shell.emplace(Process::spawn({NORV_VIEW}, x.env()));
+    XWindow w = 0;
+    waitUntil([&] {
+        auto ids = x.findWindows("^Norv View$");
+        if (ids.size() == 1 && windows.isViewable(std::stoul(ids.front())))
+            w = std::stoul(ids.front());
+        return w != 0;
+    });
+    ASSERT_NE(w, 0u) << shell->output();
+    ASSERT_TRUE(waitUntil([&] { return windows.client(w).width() == 560; }));
+    const Box before = windows.client(w);
+    ASSERT_EQ(before.height(), 400);
+    // The drag begins with the first move over the caption; the window then follows.
+    pointerTo(before.left + 200, before.top + 18);
+    xdotool({"mousedown", "1"});
+    moveInSteps(before.left + 200, before.top + 18, 80, 50, 10);
+    releaseButton();
+    EXPECT_TRUE(waitUntil([&] {
+        Box c = windows.client(w);
+        return c.left > before.left + 40 && c.top > before.top + 20 && c.width() == 560;
+    })) << windows.client(w);
+    screenshot("demo-moved");
+    const Box moved = windows.client(w);
+    pointerTo(moved.right - 5, moved.bottom - 5);
+    xdotool({"mousedown", "1"});
+    moveInSteps(moved.right - 5, moved.bottom - 5, 120, 60);
+    releaseButton();
+    EXPECT_TRUE(clientBecomes(w, {moved.left, moved.top, moved.right + 120, moved.bottom + 60}))
+        << windows.client(w);
+    screenshot("demo-sized");
+    const Box grown = windows.client(w);
+    pointerTo(grown.right - 5, grown.bottom - 5);
+    xdotool({"mousedown", "1"});
+    moveInSteps(grown.right - 5, grown.bottom - 5, -400, -300);
+    releaseButton();
+    EXPECT_TRUE(clientBecomes(w, moved)) << windows.client(w);
+    closeAndExpectExit(w);
+}
+
 } // namespace
 } // namespace norv::test
