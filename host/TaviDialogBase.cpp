@@ -66,6 +66,7 @@ TaviDialogBase::TaviDialogBase(WebSession& session) : session_(session) {}
 TaviDialogBase::~TaviDialogBase() {
     if (destroySource_)
         g_source_remove(destroySource_);
+    dropChrome();
     model_.detach();
     bridge_.reset();
     browser_.reset();
