@@ -22,6 +22,7 @@
 #include "script/DialogOwner.h"
 #include "script/PlatformServices.h"
 #include "script/TaviPlatform.h"
+#include "script/TaviWindow.h"
 
 namespace norv::host {
 
@@ -82,6 +83,10 @@ HostDialog::HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
                        std::vector<std::string> extraOrigins)
     : TaviDialogBase(session), host_(std::move(host)), extraOrigins_(std::move(extraOrigins)) {
     ++liveDialogs();
+    script::NativeWindowHost& self = *this;
+    taviWindow_ = com::makeObject<script::TaviWindow>(self);
+    nativeWindow_ =
+        com::ComPtr<com::IDispatch>(static_cast<typelib::ITaviWindow*>(taviWindow_.get()));
 }
 
 HostDialog::~HostDialog() {
@@ -89,6 +94,7 @@ HostDialog::~HostDialog() {
     if (afterSplashSource_)
         g_source_remove(afterSplashSource_);
     dialogOwner_.reset();
+    detachNativeWindow();
     site_.reset();
     if (--liveDialogs() == 0)
         platform::gtk::MessageLoop::postQuit(0);
@@ -244,6 +250,30 @@ void HostDialog::onDestroy() {
     stopNotifications();
     closeSplash();
     site_.reset();
+    // Script may keep the native window object: from now on it reaches nothing.
+    detachNativeWindow();
+}
+
+void HostDialog::detachNativeWindow() {
+    if (taviWindow_)
+        taviWindow_->detach();
+    events_.clear();
+}
+
+script::NativeWindow HostDialog::nativeWindowId() {
+    GtkWindow* w = window();
+    GdkWindow* gdk = w ? gtk_widget_get_window(GTK_WIDGET(w)) : nullptr;
+    if (!gdk || !GDK_IS_X11_WINDOW(gdk))
+        return 0;
+    return gdk_x11_window_get_xid(gdk);
+}
+
+void HostDialog::fireWindowEvent(std::u16string_view type) {
+    if (!taviWindow_ || !taviWindow_->isAttached())
+        return;
+    Busy busy(*this);
+    // Listeners' failures are the page's own business.
+    events_.fire(type, nativeWindow_.get());
 }
 
 void HostDialog::onWindowDestroyed() {

@@ -41,6 +41,8 @@
 #include "host/TrustedOrigins.h"
 #include "platform/com/ComPtr.h"
 #include "script/DisplayDesktop.h"
+#include "script/EventTarget.h"
+#include "script/NativeWindowHost.h"
 #include "typelib/ShellInterfaces.h"
 
 namespace norv::app {
@@ -49,7 +51,8 @@ class TaviHost;
 
 namespace norv::script {
 class DialogOwner;
-}
+class TaviWindow;
+} // namespace norv::script
 
 namespace norv::host {
 class BrowserGestures;
@@ -62,7 +65,7 @@ namespace norv::host {
 class ShellOwnerWindow;
 class TaviSplashBase;
 
-class HostDialog : public TaviDialogBase, public app::HostWindow {
+class HostDialog : public TaviDialogBase, public app::HostWindow, private script::NativeWindowHost {
 public:
     // `extraOrigins`: origins trusted besides the startup address's and the program's own.
     HostDialog(com::ComPtr<app::TaviHost> host, WebSession& session,
@@ -112,13 +115,15 @@ public:
 
     // Loads again the address that failed, or else the current one, without the address
     // check; with the splash first when `useSplashScreen`.
-    void reloadPage(bool useSplashScreen);
+    void reloadPage(bool useSplashScreen) override;
     // Opens the program's resource of that name (any case), or else `name` as an address.
     void openPageByName(const std::u16string& name);
     // The splash this dialog opened has shown its page, or is gone.
     void splashShown(TaviSplashBase& splash);
     void splashGone(TaviSplashBase& splash);
     TaviSplashBase* splash() const { return splash_; }
+    // The native window object of the dialog's pages (tavi.nativeWindow()).
+    com::IDispatch* nativeWindow() const { return nativeWindow_.get(); }
 
     bool splashOnNextLoad() const { return splashOnNextLoad_; }
     const std::u16string& failedUrl() const { return failedUrl_; }
@@ -129,6 +134,8 @@ protected:
     void onWindowDestroyed() override;
     void onBeforeNavigate(const std::u16string& url) override;
     bool onDocumentCompleted(const std::u16string& url) override;
+    // "moved" and "resized" to the native window's listeners.
+    void fireWindowEvent(std::u16string_view type) override;
 
 private:
     // Ends the session notifications and the gestures (before the browser goes).
@@ -140,6 +147,39 @@ private:
     void layOutAfterSplash();
     com::ComPtr<typelib::ITaviUISettings> uiSettings() const;
 
+    // script::NativeWindowHost
+    script::EventTarget& windowEvents() override { return events_; }
+    script::NativeWindow nativeWindowId() override;
+    void setWindowType(TaviWindowTypes type) override { setType(type); }
+    TaviWindowTypes windowType() override { return getType(); }
+    void setApplicationWindow(bool flag) override { model().setApplicationWindow(flag); }
+    bool isApplicationWindow() override { return model().isApplicationWindow(); }
+    void setMinimizeBox(bool flag) override { model().setMinimizeBox(flag); }
+    bool hasMinimizeBox() override { return model().hasMinimizeBox(); }
+    void setMaximizeBox(bool flag) override { model().setMaximizeBox(flag); }
+    bool hasMaximizeBox() override { return model().hasMaximizeBox(); }
+    void setWindowResizable(bool flag) override { setResizable(flag); }
+    bool isWindowResizable() override { return getResizable(); }
+    void setAlwaysOnTop(bool flag) override { model().setAlwaysOnTop(flag); }
+    bool isAlwaysOnTop() override { return model().isAlwaysOnTop(); }
+    void beginResizing(std::int32_t minWidth, std::int32_t minHeight, std::int32_t maxWidth,
+                       std::int32_t maxHeight, std::int32_t gravity) override {
+        model().beginResizing(minWidth, minHeight, maxWidth, maxHeight, gravity);
+    }
+    void abortResizing() override { model().abortResizing(); }
+    void beginMove() override { model().beginMove(); }
+    void abortMove() override { model().abortMove(); }
+    void resizeWindowBy(std::int32_t dx, std::int32_t dy) override { resizeBy(dx, dy); }
+    void resizeWindowTo(std::int32_t width, std::int32_t height) override {
+        resizeTo(width, height);
+    }
+    void moveWindowBy(std::int32_t dx, std::int32_t dy) override { model().moveBy(dx, dy); }
+    void moveWindowTo(std::int32_t x, std::int32_t y) override { model().moveTo(x, y); }
+    void minimizeWindow() override { model().minimize(); }
+    void maximizeWindow() override { model().maximize(); }
+    void closeWindow() override { close(); }
+    void detachNativeWindow();
+
     com::ComPtr<app::TaviHost> host_;
     ShellOwnerWindow* owner_ = nullptr; // the owner of run, which outlives its windows
     TaviSplashBase* splash_ = nullptr;  // the open splash, which belongs to its window
@@ -148,6 +188,8 @@ private:
     com::ComPtr<com::IDispatch> platform_;             // window.tavi.platform, once there is one
     std::shared_ptr<script::DialogOwner> dialogOwner_; // this window, for the file dialogs
     com::ComPtr<com::IDispatch> nativeWindow_;         // window.tavi._nw, once there is one
+    script::EventTarget events_;                       // the native window's listeners
+    com::ComPtr<script::TaviWindow> taviWindow_;
     std::vector<std::string> extraOrigins_;
     std::optional<TrustedOrigins> trusted_; // fixed by the first address navigated to
     std::unique_ptr<HostBrowserSite> site_;

@@ -141,12 +141,15 @@ void HostWindowModel::beginMove() {
         endResizeSilently();
     }
     moving_ = true;
+    // A new drag: what an aborted one did is no business of its end.
+    tracking().lastOperation = Operation::none;
     tracking().pressed = w.pointerPosition();
     w.setCapture();
 }
 
 void HostWindowModel::abortMove() {
     tracking().start.reset();
+    tracking().lastOperation = Operation::none;
     moving_ = false;
     if (window() && window()->hasCapture())
         window()->releaseCapture();
@@ -181,12 +184,14 @@ void HostWindowModel::beginResizing(std::int32_t minWidth, std::int32_t minHeigh
     resizeLimits_ = ResizeLimits{minWidth, minHeight, maxWidth, maxHeight};
     gravity_ = edges;
     resizing_ = true;
+    tracking().lastOperation = Operation::none;
     tracking().pressed = w.pointerPosition();
     w.setCapture();
 }
 
 void HostWindowModel::abortResizing() {
     tracking().start.reset();
+    tracking().lastOperation = Operation::none;
     resizing_ = false;
     gravity_ = 0;
     if (window() && window()->hasCapture())
@@ -415,6 +420,7 @@ void HostWindowModel::endDrag() {
         return;
     }
     w->releaseCapture();
+    hooks().dragEnded();
     Operation done = t.lastOperation;
     t.lastOperation = Operation::none;
     t.start.reset();

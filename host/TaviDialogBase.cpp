@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "host/ChromeEvents.h"
 #include "host/LiveHtmlDocument.h"
 #include "host/PlayerElementHost.h"
 #include "host/WebSession.h"
@@ -70,6 +71,7 @@ TaviDialogBase::TaviDialogBase(WebSession& session) : session_(session) {}
 TaviDialogBase::~TaviDialogBase() {
     if (destroySource_)
         g_source_remove(destroySource_);
+    dropChrome();
     model_.detach();
     players_.reset();
     bridge_.reset();
@@ -146,6 +148,11 @@ void TaviDialogBase::openUnchecked(const std::u16string& url) {
         return;
     }
     open(url);
+}
+
+void TaviDialogBase::reopen(const std::u16string& url) {
+    if (browser_ && !url.empty())
+        open(url);
 }
 
 bool TaviDialogBase::isDocumentReady() const {
@@ -318,6 +325,7 @@ int TaviDialogBase::onDelete(GtkWindow*, void*, TaviDialogBase* self) {
 
 void TaviDialogBase::onDestroyed(GtkWindow*, TaviDialogBase* self) {
     self->onDestroy();
+    self->dropChrome();
     self->model_.detach();
     // The page goes before the browser that shows it.
     self->bridge_.reset();
@@ -349,7 +357,7 @@ void TaviDialogBase::onBeforeNavigate(const std::string& uri, bool engineErrorPa
         engineErrorPage_ = true;
         layoutPending_ = true;
         scriptWindow_ = false;
-        chrome_.release();
+        dropChrome();
         return;
     }
     if (!firstNavigation_) {
@@ -370,7 +378,7 @@ void TaviDialogBase::onBeforeNavigate(const std::string& uri, bool engineErrorPa
     }
     navigationError_ = com::S_OK;
     scriptWindow_ = false;
-    chrome_.release();
+    dropChrome();
     onBeforeNavigate(url);
     currentAddress_ = url;
 }
@@ -488,8 +496,9 @@ void TaviDialogBase::loadDeclaration() {
 }
 
 void TaviDialogBase::applyDeclaration() {
-    chrome_.release();
+    dropChrome();
     const int count = chrome_.bind(*description_, *bridge_);
+    watchChrome();
     std::int32_t type = wtAuto;
     com::throwIfFailed(description_->get_type(&type));
     if (type == wtAuto)
@@ -508,6 +517,67 @@ void TaviDialogBase::applyDeclaration() {
     setResizable(isTrue(flag));
     com::throwIfFailed(description_->get_isAlwaysOnTop(&flag));
     model_.setAlwaysOnTop(isTrue(flag));
+}
+
+void TaviDialogBase::dropChrome() {
+    chrome_.release();
+    if (chromeEvents_)
+        std::exchange(chromeEvents_, {})->detach();
+}
+
+void TaviDialogBase::watchChrome() {
+    com::ComPtr<markup::IElementDescription> close;
+    com::ComPtr<markup::IElementDescription> minimize;
+    com::ComPtr<markup::ITitleDescription> title;
+    if (com::succeeded(description_->get_title(title.put())) && title) {
+        title->get_buttonClose(close.put());
+        title->get_buttonMinimize(minimize.put());
+    }
+    ChromeActions actions{
+        [this](com::IDispatch* source) { onTitleDragged(source); },
+        [this](com::IDispatch* source) {
+            Busy busy(*this);
+            onCloseClicked(source);
+        },
+        [this](com::IDispatch* source) {
+            Busy busy(*this);
+            onMinimizeClicked(source);
+        },
+    };
+    auto events = com::makeObject<ChromeEvents>(
+        std::move(actions), com::ComPtr<com::IDispatch>(chrome_.titleElement()), close, minimize);
+    // A document that does not take the watcher (no script) simply has no working chrome.
+    if (com::succeeded(ChromeEvents::install(*bridge_, events.get())))
+        chromeEvents_ = events;
+    else
+        events->detach();
+}
+
+void TaviDialogBase::dragEnded() {
+    // The pointer grab kept the button's release from the page: it gets one now, where the
+    // pointer is, so that neither the engine nor the page's script stays in a drag.
+    if (!browser_)
+        return;
+    GtkWidget* view = GTK_WIDGET(browser_->view().get());
+    GdkWindow* target = gtk_widget_get_window(view);
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(view));
+    if (!target || !seat)
+        return;
+    GdkDevice* pointer = gdk_seat_get_pointer(seat);
+    GdkEvent* release = gdk_event_new(GDK_BUTTON_RELEASE);
+    release->button.window = GDK_WINDOW(g_object_ref(target));
+    release->button.send_event = TRUE;
+    release->button.time = gtk_get_current_event_time();
+    release->button.button = GDK_BUTTON_PRIMARY;
+    GdkModifierType state = GdkModifierType(0);
+    gdk_window_get_device_position_double(target, pointer, &release->button.x, &release->button.y,
+                                          &state);
+    gdk_device_get_position_double(pointer, nullptr, &release->button.x_root,
+                                   &release->button.y_root);
+    release->button.state = state | GDK_BUTTON1_MASK;
+    gdk_event_set_device(release, pointer);
+    gtk_widget_event(view, release);
+    gdk_event_free(release);
 }
 
 void TaviDialogBase::sizeWindow() {

@@ -49,6 +49,7 @@ class ScriptBridge;
 namespace norv::host {
 
 class PlayerElementHost;
+class ChromeEvents;
 class WebSession;
 
 class TaviDialogBase : public IDialogHooks, protected WindowHooks, private web::BrowserEvents {
@@ -145,6 +146,9 @@ protected:
     // Opens `url` without the address check of navigate (once the window exists).
     void openUnchecked(const std::u16string& url);
 
+    // Opens `url` without the address check of navigate (nothing before the window exists).
+    void reopen(const std::u16string& url);
+
     web::BrowserControl* browser() const { return browser_.get(); }
     web::ScriptBridge* bridge() const { return bridge_.get(); }
     markup::IWindowDescription& description() { return *description_; }
@@ -156,6 +160,7 @@ protected:
     void sizeToDeclaration() override;
     std::pair<int, int> declaredClientSize() override;
     void fireWindowEvent(std::u16string_view type) override { (void)type; }
+    void dragEnded() override;
 
     // Keeps the dialog alive while one of its own calls runs: a close that comes meanwhile
     // (from a nested main loop) is carried out once the last of them returns.
@@ -188,6 +193,9 @@ private:
     void loadDeclaration();
     void applyDeclaration();
     void sizeWindow();
+    // The document's mouse events for its chrome elements, and their end.
+    void watchChrome();
+    void dropChrome();
     void centre();
     void showWindow();
     void postDestroy();
@@ -206,6 +214,7 @@ private:
     com::ComPtr<markup::WindowDescription> description_;
     com::Bstr defaultDeclaration_ = com::Bstr::empty();
     ChromeBinding chrome_;
+    com::ComPtr<ChromeEvents> chromeEvents_;
     std::u16string optionKeyPath_ = u"default";
     std::u16string pendingAddress_; // the address to open once the window exists
     std::u16string lastRequested_;  // the address last asked for

@@ -19,6 +19,8 @@ public:
     // listeners hear of it. They run page script, which may close the window: the model
     // does nothing after this call.
     virtual void fireWindowEvent(std::u16string_view type) = 0;
+    // A mouse drag that held the pointer grab ended and let it go (before any event).
+    virtual void dragEnded() {}
 
 protected:
     ~WindowHooks() = default;

@@ -150,6 +150,16 @@ TEST_F(HostWindowModelTest, AMoveDragKeepsTheGrabbedPointUnderThePointerAndFires
     window.release();
     EXPECT_EQ(window.client.left, 310) << "the abort stops the window";
     EXPECT_TRUE(hooks.events.empty());
+    // The aborted drag had moved: a press and release after it is still no move, for a
+    // move or a resize.
+    model->beginMove();
+    window.release();
+    model->beginResizing(100, 30, 0, 0, gravity::right);
+    window.motion(460, 300);
+    model->abortResizing();
+    model->beginMove();
+    window.release();
+    EXPECT_TRUE(hooks.events.empty());
 
     // A move without the button ends the drag as a release does; the release after it
     // finds nothing to end.
