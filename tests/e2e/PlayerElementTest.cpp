@@ -282,6 +282,54 @@ TEST_F(PlayerElementTest, TheVideoFillsTheElementsBoxAndMovesWithItWhenThePageSc
     })) << shell.output();
 }
 
+TEST_F(PlayerElementTest, AVideoInAScrollingPaneIsCutToThePaneAndNeverCoversWhatIsAroundIt) {
+    // A header of 60 pixels, then a pane below it that scrolls; the player inside it.
+    write(page(400, 300,
+               std::string("<div style=\"height:60px;background:#00ff00\"></div>"
+                           "<div id=\"pane\" style=\"height:240px;overflow:auto\">"
+                           "<div style=\"height:100px\"></div><object id=\"p\" classid=\"") +
+                   kPlayerClass +
+                   "\" style=\"margin-left:50px;width:200px;height:150px\"></object>"
+                   "<div style=\"height:600px\"></div></div><script>"
+                   "var p = document.getElementById('p'); p.uiMode = 'none';"
+                   "p.addEventListener('PlayStateChange', function (e) { report('state', "
+                   "e.newState); });"
+                   "document.getElementById('pane').addEventListener('scroll', function () {"
+                   "  report('scrolled', this.scrollTop); });"
+                   "p.URL = 'SERVER/blue.webm';"
+                   "</script>"));
+    Process shell = start();
+    XWindow window = waitForWindow();
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(reported("state", "3")) << shell.output();
+    // The element's top at 60 + 100.
+    ASSERT_TRUE(waitForColours(
+        window, "pane", {{150, 30, "#00ff00"}, {150, 165, "#0000ff"}, {150, 150, "#ffff00"}}))
+        << shell.output();
+
+    // Real wheel turns over the pane (beside the video) scroll it by more than 100 pixels:
+    // the video's top goes under the header, which stays as it is.
+    x.run({"xdotool", "mousemove", "--window", std::to_string(window), "350", "200"});
+    for (int i = 0; i < 4; ++i)
+        x.run({"xdotool", "click", "5"});
+    ASSERT_TRUE(reported("scrolled", [](const std::string& v) { return std::stoi(v) > 120; }));
+    ASSERT_TRUE(waitUntil([&] {
+        int y = 0;
+        for (auto& r : server.requests())
+            if (auto v = r.param("scrolled"))
+                y = std::stoi(*v);
+        const int bottom = 60 + 100 + 150 - y; // the element's bottom edge
+        if (bottom <= 70 || bottom >= 290)
+            return false;
+        Shot s = shoot(window, "pane-scrolled");
+        return nearColour(pixelOf(s, 150, 30), "#00ff00") &&
+               nearColour(pixelOf(s, 150, 58), "#00ff00") &&
+               nearColour(pixelOf(s, 150, 62), "#0000ff") &&
+               nearColour(pixelOf(s, 150, bottom - 4), "#0000ff") &&
+               nearColour(pixelOf(s, 150, bottom + 4), "#ffff00");
+    })) << shell.output();
+}
+
 TEST_F(PlayerElementTest, TwoPlayersPlayAndARemovedOneStopsWhileTheOtherPlaysOn) {
     write(page(480, 200,
                std::string("<object id=\"a\" classid=\"") + kPlayerClass +
