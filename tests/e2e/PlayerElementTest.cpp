@@ -92,12 +92,15 @@ protected:
         return code == 0 ? std::stod(out) : -1;
     }
 
-    void write(std::string html) {
+    std::string withServer(std::string html) {
         const std::string base = server.url("");
         for (auto at = html.find("SERVER"); at != std::string::npos;
              at = html.find("SERVER", at + base.size()))
             html.replace(at, 6, base);
-        std::ofstream(cwd.path() / "start.htm", std::ios::trunc) << html;
+        return html;
+    }
+    void write(const std::string& html) {
+        std::ofstream(cwd.path() / "start.htm", std::ios::trunc) << withServer(html);
     }
 
     Process start() {
@@ -338,7 +341,9 @@ TEST_F(PlayerElementTest, TwoPlayersPlayAndARemovedOneStopsWhileTheOtherPlaysOn)
                    kPlayerClass +
                    "\" style=\"float:left;margin-left:40px;width:200px;height:150px\"></object>"
                    "<button id=\"remove\" style=\"position:absolute;left:0;top:160px;"
-                   "width:100px;height:30px\">remove</button><script>"
+                   "width:100px;height:30px\">remove</button><a href=\"SERVER/away.html\" "
+                   "style=\"position:absolute;left:120px;top:160px;width:100px;height:30px;"
+                   "display:block\">away</a><script>"
                    "['a', 'b'].forEach(function (id) {"
                    "  var p = document.getElementById(id); p.uiMode = 'none';"
                    "  p.addEventListener('PlayStateChange', function (e) { report(id, "
@@ -369,6 +374,14 @@ TEST_F(PlayerElementTest, TwoPlayersPlayAndARemovedOneStopsWhileTheOtherPlaysOn)
     // The second element floats left into the first one's place.
     EXPECT_TRUE(waitForColours(window, "removed", {{100, 75, "#0000ff"}, {340, 75, "#ffff00"}}))
         << shell.output();
+
+    // Following a link: the page goes, and its remaining player with it.
+    server.serve("/away.html", withServer(page(480, 200, "<script>report('away', 1);</script>")));
+    x.run({"xdotool", "mousemove", "--window", std::to_string(window), "170", "175", "click", "1"});
+    ASSERT_TRUE(reported("away", "1")) << shell.output();
+    EXPECT_TRUE(waitUntil([&] { return logCount(shell, "player: stopped") == 2; }))
+        << shell.output();
+    EXPECT_TRUE(waitForColours(window, "away", {{100, 75, "#ffff00"}})) << shell.output();
 }
 
 TEST_F(PlayerElementTest, TheMediaServiceMakesPlayerElementsThatPlayWithTheirServices) {
