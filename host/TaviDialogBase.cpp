@@ -309,7 +309,8 @@ int TaviDialogBase::onDelete(GtkWindow*, void*, TaviDialogBase* self) {
 void TaviDialogBase::onDestroyed(GtkWindow*, TaviDialogBase* self) {
     self->onDestroy();
     self->model_.detach();
-    // The page goes before the browser that shows it.
+    // The page goes before the browser that shows it; its players before the bridge.
+    self->players_.reset();
     self->bridge_.reset();
     self->browser_.reset();
     self->system_.reset();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 
@@ -115,12 +116,14 @@ protected:
 
     XWindow waitForWindow() {
         XWindow found = 0;
-        waitUntil([&] {
-            auto ids = x.findWindows("^Norv E2E$");
-            if (ids.size() == 1)
-                found = std::stoul(ids.front());
-            return found != 0;
-        });
+        waitUntil(
+            [&] {
+                auto ids = x.findWindows("^Norv E2E$");
+                if (ids.size() == 1)
+                    found = std::stoul(ids.front());
+                return found != 0;
+            },
+            90s); // a loaded machine starts the program and its web process slowly
         return found;
     }
 
@@ -215,7 +218,8 @@ TEST_F(PlayerElementTest, AMarkupPlayerPlaysToTheEndWithEveryStateAsAnEventAndNo
                    "p.URL = 'SERVER/red.webm';"
                    "</script>"));
     Process shell = start();
-    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    XWindow window = waitForWindow();
+    ASSERT_NE(window, 0u) << shell.output();
     EXPECT_TRUE(reported("classid", kPlayerClass));
 
     auto duration = reported("duration", [](const std::string&) { return true; });
@@ -233,6 +237,10 @@ TEST_F(PlayerElementTest, AMarkupPlayerPlaysToTheEndWithEveryStateAsAnEventAndNo
     EXPECT_TRUE(states->ends_with(",3,8")) << *states;
     EXPECT_TRUE(reported("handler", "8"));
     EXPECT_NE(shell.output().find("player: media ended"), std::string::npos);
+
+    // Closing the window with its player still sited ends the program normally.
+    windows.requestClose(window);
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
 }
 
 TEST_F(PlayerElementTest, TheVideoFillsTheElementsBoxAndMovesWithItWhenThePageScrolls) {
@@ -426,6 +434,12 @@ TEST_F(PlayerElementTest, TheMediaServiceMakesPlayerElementsThatPlayWithTheirSer
     EXPECT_TRUE(waitForColours(window, "made", {{100, 75, "#0000ff"}, {340, 75, "#ff0000"}}))
         << shell.output();
     EXPECT_TRUE(reported("p1", "8")) << shell.output();
+
+    // The session's end while a player still plays: the window closes, the program ends
+    // normally.
+    ASSERT_TRUE(reported("p0", "3"));
+    shell.signal(SIGTERM);
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
 }
 
 } // namespace
