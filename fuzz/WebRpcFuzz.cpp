@@ -86,6 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 !(box->width >= 0) || !(box->height >= 0) || !std::isfinite(box->width) ||
                 !std::isfinite(box->height))
                 std::abort();
+            if (box->clipped && (!std::isfinite(box->clipX) || !std::isfinite(box->clipY) ||
+                                 !(box->clipWidth >= 0) || !(box->clipHeight >= 0) ||
+                                 !std::isfinite(box->clipWidth) || !std::isfinite(box->clipHeight)))
+                std::abort();
         }
         if (auto gone = elementGone(m); gone && *gone <= 0)
             std::abort();

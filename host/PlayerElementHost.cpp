@@ -45,7 +45,8 @@ struct PlayerElementHost::Player {
     ComPtr<IUnknown> object;
     ComPtr<pm::IOleObject> embedding;
     ComPtr<ElementClientSite> site;
-    GtkWidget* frame = nullptr; // on the layer; one reference of our own
+    GtkWidget* clip = nullptr;  // on the layer, the visible part; one reference of our own
+    GtkWidget* frame = nullptr; // in the clip at the element's full box (the clip's)
     GtkWidget* video = nullptr; // the control's widget inside the frame (the control's)
     web::ElementBox box;
 };
@@ -55,7 +56,7 @@ PlayerElementHost::PlayerElementHost(web::ScriptBridge& bridge, web::WebView vie
     : bridge_(bridge), view_(std::move(view)) {
     overlay_ = GTK_WIDGET(g_object_ref_sink(gtk_overlay_new()));
     gtk_container_add(GTK_CONTAINER(overlay_), browser);
-    g_signal_connect(overlay_, "get-child-position", G_CALLBACK(onChildPosition), this);
+    g_signal_connect(overlay_, "get-child-position", G_CALLBACK(onClipPosition), this);
     gtk_widget_show(overlay_);
     if (view_.get())
         g_signal_connect(view_.get(), "notify::zoom-level", G_CALLBACK(onZoom), this);
@@ -111,11 +112,15 @@ HRESULT PlayerElementHost::create(web::ElementId id, const CLSID& clsid, web::El
         GtkWidget* video = nullptr;
         if (view->GetWidget(&video) == S_OK && video) {
             player->video = video;
-            player->frame = GTK_WIDGET(g_object_ref_sink(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0)));
+            player->clip = GTK_WIDGET(g_object_ref_sink(gtk_overlay_new()));
+            player->frame = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
             gtk_box_pack_start(GTK_BOX(player->frame), video, TRUE, TRUE, 0);
+            gtk_widget_show(player->frame);
+            gtk_overlay_add_overlay(GTK_OVERLAY(player->clip), player->frame);
+            g_signal_connect(player->clip, "get-child-position", G_CALLBACK(onVideoPosition), this);
             // Shown once the element's first box says where.
-            gtk_widget_set_no_show_all(player->frame, TRUE);
-            gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), player->frame);
+            gtk_widget_set_no_show_all(player->clip, TRUE);
+            gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), player->clip);
         }
     }
 
@@ -146,12 +151,14 @@ void PlayerElementHost::released(web::ElementId id) {
 }
 
 void PlayerElementHost::update(Player& player) {
-    if (!player.frame)
+    if (!player.clip)
         return;
     auto placement = place(player.box, view_.zoomLevel());
-    gtk_widget_set_visible(player.frame, placement.has_value());
-    if (placement)
+    gtk_widget_set_visible(player.clip, placement.has_value());
+    if (placement) {
+        gtk_widget_queue_resize(player.clip);
         gtk_widget_queue_resize(player.frame);
+    }
 }
 
 void PlayerElementHost::release(Player& player) {
@@ -160,11 +167,13 @@ void PlayerElementHost::release(Player& player) {
         control->close();
     if (player.embedding)
         player.embedding->SetClientSite(nullptr);
-    if (player.frame) {
+    if (player.clip) {
         if (player.video)
             gtk_container_remove(GTK_CONTAINER(player.frame), player.video);
-        gtk_container_remove(GTK_CONTAINER(overlay_), player.frame);
-        g_object_unref(player.frame);
+        g_signal_handlers_disconnect_by_data(player.clip, this);
+        gtk_container_remove(GTK_CONTAINER(overlay_), player.clip);
+        g_object_unref(player.clip);
+        player.clip = nullptr;
         player.frame = nullptr;
         player.video = nullptr;
     }
@@ -178,8 +187,7 @@ std::optional<PlayerElementHost::Placement> PlayerElementHost::place(const web::
     if (!box.visible || !(zoom > 0))
         return std::nullopt;
     // The edges are rounded, not the size, so that two adjacent boxes stay adjacent.
-    // Coordinates far outside the view are held within what an allocation takes; the
-    // window clips the video to what can be seen.
+    // Coordinates far outside the view are held within what an allocation takes.
     constexpr double limit = 1 << 20;
     auto edge = [&](double v) {
         return std::clamp(std::round(v * zoom), -limit, limit);
@@ -190,23 +198,50 @@ std::optional<PlayerElementHost::Placement> PlayerElementHost::place(const web::
     const double bottom = edge(box.y + box.height);
     if (!(right > left) || !(bottom > top))
         return std::nullopt;
-    return Placement{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                     static_cast<int>(bottom - top)};
+    double shownLeft = left, shownTop = top, shownRight = right, shownBottom = bottom;
+    if (box.clip) {
+        shownLeft = std::max(left, edge(box.clip->x));
+        shownTop = std::max(top, edge(box.clip->y));
+        shownRight = std::min(right, edge(box.clip->x + box.clip->width));
+        shownBottom = std::min(bottom, edge(box.clip->y + box.clip->height));
+        if (!(shownRight > shownLeft) || !(shownBottom > shownTop))
+            return std::nullopt;
+    }
+    auto whole = [](double v) {
+        return static_cast<int>(v);
+    };
+    return Placement{
+        {whole(shownLeft), whole(shownTop), whole(shownRight - shownLeft),
+         whole(shownBottom - shownTop)},
+        {whole(left - shownLeft), whole(top - shownTop), whole(right - left), whole(bottom - top)}};
 }
 
-int PlayerElementHost::onChildPosition(GtkOverlay*, GtkWidget* child, void* out, void* data) {
+int PlayerElementHost::onClipPosition(GtkOverlay*, GtkWidget* child, void* out, void* data) {
     auto* allocation = static_cast<GdkRectangle*>(out);
     auto* self = static_cast<PlayerElementHost*>(data);
     for (auto& [id, player] : self->players_) {
-        if (player->frame != child)
+        if (player->clip != child)
             continue;
-        // A hidden frame is not allocated; the fall-back only keeps the numbers sane.
-        auto placement =
-            place(player->box, self->view_.zoomLevel()).value_or(Placement{0, 0, 1, 1});
-        allocation->x = placement.x;
-        allocation->y = placement.y;
-        allocation->width = placement.width;
-        allocation->height = placement.height;
+        // A hidden clip is not allocated; the fall-back only keeps the numbers sane.
+        Rect r = place(player->box, self->view_.zoomLevel())
+                     .value_or(Placement{{0, 0, 1, 1}, {0, 0, 1, 1}})
+                     .shown;
+        *allocation = GdkRectangle{r.x, r.y, r.width, r.height};
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int PlayerElementHost::onVideoPosition(GtkOverlay* clip, GtkWidget*, void* out, void* data) {
+    auto* allocation = static_cast<GdkRectangle*>(out);
+    auto* self = static_cast<PlayerElementHost*>(data);
+    for (auto& [id, player] : self->players_) {
+        if (player->clip != GTK_WIDGET(clip))
+            continue;
+        Rect r = place(player->box, self->view_.zoomLevel())
+                     .value_or(Placement{{0, 0, 1, 1}, {0, 0, 1, 1}})
+                     .video;
+        *allocation = GdkRectangle{r.x, r.y, r.width, r.height};
         return TRUE;
     }
     return FALSE;

@@ -9,9 +9,12 @@
 // The control's widget (its video with the transport bar of uiMode "full" and "mini") is
 // laid over the browser in a GtkOverlay exactly at the element's border box: the box the
 // bridge reports in CSS pixels times the page zoom, following every report (scroll,
-// resize, relayout), clipped to the browser's area, hidden while the element is not
-// rendered. When the element leaves the document, the page goes or the host goes, the
-// player is stopped, its site cleared and its widget taken off the layer.
+// resize, relayout), cut to the part of the page the element can be seen in (the
+// viewport and the scrolling panes around it), hidden while the element is not rendered.
+// Each player's video sits in a clip of its own (a GtkOverlay whose child window is the
+// visible part) at its full size, so a cut video is cut, not squeezed. When the element leaves the
+// document, the page goes or the host goes, the player is stopped, its site cleared and its widget
+// taken off the layer.
 //
 // UI thread only.
 
@@ -46,14 +49,19 @@ public:
     std::size_t players() const { return players_.size(); }
 
     // Where an element's video goes on the layer for the box the bridge reported, with
-    // the page zoom: its rectangle in the layer's pixels (it may reach beyond the view,
-    // which clips it), or nullopt when nothing is shown (the element is not rendered, or
-    // its box is empty).
-    struct Placement {
+    // the page zoom, in the layer's pixels: the part that can be seen (`shown`, the box cut
+    // to its clip) and the whole box relative to that part (`video`); nullopt when nothing
+    // is shown (the element is not rendered, its box is empty or wholly clipped).
+    struct Rect {
         int x = 0;
         int y = 0;
         int width = 0;
         int height = 0;
+        friend bool operator==(const Rect&, const Rect&) = default;
+    };
+    struct Placement {
+        Rect shown;
+        Rect video;
         friend bool operator==(const Placement&, const Placement&) = default;
     };
     static std::optional<Placement> place(const web::ElementBox& box, double zoom);
@@ -67,7 +75,8 @@ private:
     void update(Player& player);
     void release(Player& player);
 
-    static int onChildPosition(GtkOverlay* overlay, GtkWidget* child, void* allocation, void* self);
+    static int onClipPosition(GtkOverlay* overlay, GtkWidget* child, void* allocation, void* self);
+    static int onVideoPosition(GtkOverlay* overlay, GtkWidget* child, void* allocation, void* self);
     static void onZoom(void* view, void* spec, void* self);
 
     web::ScriptBridge& bridge_;

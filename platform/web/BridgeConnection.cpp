@@ -439,9 +439,13 @@ void BridgeConnection::lastReleaseOf(ScriptObject* wrapper) {
 void BridgeConnection::serveNotice(rpc::Message& message) {
     if (auto box = rpc::elementBox(message)) {
         auto it = elements_.find(box->element);
-        if (it != elements_.end() && host_)
-            host_->elementBox(it->second->id(),
-                              ElementBox{box->x, box->y, box->width, box->height, box->visible});
+        if (it != elements_.end() && host_) {
+            ElementBox reported{box->x, box->y, box->width, box->height, box->visible};
+            if (box->clipped)
+                reported.clip =
+                    ElementClip{box->clipX, box->clipY, box->clipWidth, box->clipHeight};
+            host_->elementBox(it->second->id(), reported);
+        }
         return;
     }
     if (auto gone = rpc::elementGone(message)) {

@@ -64,6 +64,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -126,13 +127,23 @@ struct ElementObject {
 };
 
 // The element's border box in the viewport, in CSS pixels; `visible` is false while it is
-// not rendered (display: none on it or an ancestor, visibility: hidden).
+// not rendered (display: none on it or an ancestor, visibility: hidden). `clip`, when the
+// page reports it, is the part of the viewport the element can be seen in: the viewport
+// narrowed to the inside of every ancestor that clips its overflow (a scrolling pane).
+struct ElementClip {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+    friend bool operator==(const ElementClip&, const ElementClip&) = default;
+};
 struct ElementBox {
     double x = 0;
     double y = 0;
     double width = 0;
     double height = 0;
     bool visible = false;
+    std::optional<ElementClip> clip;
     friend bool operator==(const ElementBox&, const ElementBox&) = default;
 };
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 
@@ -92,12 +93,15 @@ protected:
         return code == 0 ? std::stod(out) : -1;
     }
 
-    void write(std::string html) {
+    std::string withServer(std::string html) {
         const std::string base = server.url("");
         for (auto at = html.find("SERVER"); at != std::string::npos;
              at = html.find("SERVER", at + base.size()))
             html.replace(at, 6, base);
-        std::ofstream(cwd.path() / "start.htm", std::ios::trunc) << html;
+        return html;
+    }
+    void write(const std::string& html) {
+        std::ofstream(cwd.path() / "start.htm", std::ios::trunc) << withServer(html);
     }
 
     Process start() {
@@ -112,12 +116,14 @@ protected:
 
     XWindow waitForWindow() {
         XWindow found = 0;
-        waitUntil([&] {
-            auto ids = x.findWindows("^Norv E2E$");
-            if (ids.size() == 1)
-                found = std::stoul(ids.front());
-            return found != 0;
-        });
+        waitUntil(
+            [&] {
+                auto ids = x.findWindows("^Norv E2E$");
+                if (ids.size() == 1)
+                    found = std::stoul(ids.front());
+                return found != 0;
+            },
+            90s); // a loaded machine starts the program and its web process slowly
         return found;
     }
 
@@ -212,7 +218,8 @@ TEST_F(PlayerElementTest, AMarkupPlayerPlaysToTheEndWithEveryStateAsAnEventAndNo
                    "p.URL = 'SERVER/red.webm';"
                    "</script>"));
     Process shell = start();
-    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    XWindow window = waitForWindow();
+    ASSERT_NE(window, 0u) << shell.output();
     EXPECT_TRUE(reported("classid", kPlayerClass));
 
     auto duration = reported("duration", [](const std::string&) { return true; });
@@ -230,6 +237,10 @@ TEST_F(PlayerElementTest, AMarkupPlayerPlaysToTheEndWithEveryStateAsAnEventAndNo
     EXPECT_TRUE(states->ends_with(",3,8")) << *states;
     EXPECT_TRUE(reported("handler", "8"));
     EXPECT_NE(shell.output().find("player: media ended"), std::string::npos);
+
+    // Closing the window with its player still sited ends the program normally.
+    windows.requestClose(window);
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
 }
 
 TEST_F(PlayerElementTest, TheVideoFillsTheElementsBoxAndMovesWithItWhenThePageScrolls) {
@@ -282,6 +293,54 @@ TEST_F(PlayerElementTest, TheVideoFillsTheElementsBoxAndMovesWithItWhenThePageSc
     })) << shell.output();
 }
 
+TEST_F(PlayerElementTest, AVideoInAScrollingPaneIsCutToThePaneAndNeverCoversWhatIsAroundIt) {
+    // A header of 60 pixels, then a pane below it that scrolls; the player inside it.
+    write(page(400, 300,
+               std::string("<div style=\"height:60px;background:#00ff00\"></div>"
+                           "<div id=\"pane\" style=\"height:240px;overflow:auto\">"
+                           "<div style=\"height:100px\"></div><object id=\"p\" classid=\"") +
+                   kPlayerClass +
+                   "\" style=\"margin-left:50px;width:200px;height:150px\"></object>"
+                   "<div style=\"height:600px\"></div></div><script>"
+                   "var p = document.getElementById('p'); p.uiMode = 'none';"
+                   "p.addEventListener('PlayStateChange', function (e) { report('state', "
+                   "e.newState); });"
+                   "document.getElementById('pane').addEventListener('scroll', function () {"
+                   "  report('scrolled', this.scrollTop); });"
+                   "p.URL = 'SERVER/blue.webm';"
+                   "</script>"));
+    Process shell = start();
+    XWindow window = waitForWindow();
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(reported("state", "3")) << shell.output();
+    // The element's top at 60 + 100.
+    ASSERT_TRUE(waitForColours(
+        window, "pane", {{150, 30, "#00ff00"}, {150, 165, "#0000ff"}, {150, 150, "#ffff00"}}))
+        << shell.output();
+
+    // Real wheel turns over the pane (beside the video) scroll it by more than 100 pixels:
+    // the video's top goes under the header, which stays as it is.
+    x.run({"xdotool", "mousemove", "--window", std::to_string(window), "350", "200"});
+    for (int i = 0; i < 4; ++i)
+        x.run({"xdotool", "click", "5"});
+    ASSERT_TRUE(reported("scrolled", [](const std::string& v) { return std::stoi(v) > 120; }));
+    ASSERT_TRUE(waitUntil([&] {
+        int y = 0;
+        for (auto& r : server.requests())
+            if (auto v = r.param("scrolled"))
+                y = std::stoi(*v);
+        const int bottom = 60 + 100 + 150 - y; // the element's bottom edge
+        if (bottom <= 70 || bottom >= 290)
+            return false;
+        Shot s = shoot(window, "pane-scrolled");
+        return nearColour(pixelOf(s, 150, 30), "#00ff00") &&
+               nearColour(pixelOf(s, 150, 58), "#00ff00") &&
+               nearColour(pixelOf(s, 150, 62), "#0000ff") &&
+               nearColour(pixelOf(s, 150, bottom - 4), "#0000ff") &&
+               nearColour(pixelOf(s, 150, bottom + 4), "#ffff00");
+    })) << shell.output();
+}
+
 TEST_F(PlayerElementTest, TwoPlayersPlayAndARemovedOneStopsWhileTheOtherPlaysOn) {
     write(page(480, 200,
                std::string("<object id=\"a\" classid=\"") + kPlayerClass +
@@ -290,7 +349,9 @@ TEST_F(PlayerElementTest, TwoPlayersPlayAndARemovedOneStopsWhileTheOtherPlaysOn)
                    kPlayerClass +
                    "\" style=\"float:left;margin-left:40px;width:200px;height:150px\"></object>"
                    "<button id=\"remove\" style=\"position:absolute;left:0;top:160px;"
-                   "width:100px;height:30px\">remove</button><script>"
+                   "width:100px;height:30px\">remove</button><a href=\"SERVER/away.html\" "
+                   "style=\"position:absolute;left:120px;top:160px;width:100px;height:30px;"
+                   "display:block\">away</a><script>"
                    "['a', 'b'].forEach(function (id) {"
                    "  var p = document.getElementById(id); p.uiMode = 'none';"
                    "  p.addEventListener('PlayStateChange', function (e) { report(id, "
@@ -321,6 +382,14 @@ TEST_F(PlayerElementTest, TwoPlayersPlayAndARemovedOneStopsWhileTheOtherPlaysOn)
     // The second element floats left into the first one's place.
     EXPECT_TRUE(waitForColours(window, "removed", {{100, 75, "#0000ff"}, {340, 75, "#ffff00"}}))
         << shell.output();
+
+    // Following a link: the page goes, and its remaining player with it.
+    server.serve("/away.html", withServer(page(480, 200, "<script>report('away', 1);</script>")));
+    x.run({"xdotool", "mousemove", "--window", std::to_string(window), "170", "175", "click", "1"});
+    ASSERT_TRUE(reported("away", "1")) << shell.output();
+    EXPECT_TRUE(waitUntil([&] { return logCount(shell, "player: stopped") == 2; }))
+        << shell.output();
+    EXPECT_TRUE(waitForColours(window, "away", {{100, 75, "#ffff00"}})) << shell.output();
 }
 
 TEST_F(PlayerElementTest, TheMediaServiceMakesPlayerElementsThatPlayWithTheirServices) {
@@ -365,6 +434,12 @@ TEST_F(PlayerElementTest, TheMediaServiceMakesPlayerElementsThatPlayWithTheirSer
     EXPECT_TRUE(waitForColours(window, "made", {{100, 75, "#0000ff"}, {340, 75, "#ff0000"}}))
         << shell.output();
     EXPECT_TRUE(reported("p1", "8")) << shell.output();
+
+    // The session's end while a player still plays: the window closes, the program ends
+    // normally.
+    ASSERT_TRUE(reported("p0", "3"));
+    shell.signal(SIGTERM);
+    EXPECT_EQ(shell.wait(), 0) << shell.output();
 }
 
 } // namespace

@@ -11,8 +11,8 @@
 //   moveTo, moveBy; name and two arguments);
 //   for elements that host native objects (the handle is the element's number):
 //   7 connected (name: the classid; returns [members, events] or FAIL), 8 member (name,
-//   action 0 get / 1 put / 2 call, ...arguments), 9 box (x, y, width, height, visible),
-//   10 gone.
+//   action 0 get / 1 put / 2 call, ...arguments), 9 box (x, y, width, height, visible, and
+//   the clip: x, y, width, height), 10 gone.
 //   The name is a string, or the Uint16Array of its code units when it is not well formed
 //   (a lone surrogate cannot be read through the engine's UTF-8 interface).
 //   It returns the value, or FAIL (whose n and d hold the HRESULT and text), or for a
@@ -296,6 +296,13 @@ const isConnected = uncurry(getOwn(Node.prototype, "isConnected").get);
 const ownerOf = uncurry(getOwn(Node.prototype, "ownerDocument").get);
 const clientRects = uncurry(Element.prototype.getClientRects);
 const boundingRect = uncurry(Element.prototype.getBoundingClientRect);
+const parentElementOf = uncurry(getOwn(Node.prototype, "parentElement").get);
+const documentElementOf = uncurry(getOwn(Document.prototype, "documentElement").get);
+const bodyOf = uncurry(getOwn(Document.prototype, "body").get);
+const clientLeftOf = uncurry(getOwn(Element.prototype, "clientLeft").get);
+const clientTopOf = uncurry(getOwn(Element.prototype, "clientTop").get);
+const clientWidthOf = uncurry(getOwn(Element.prototype, "clientWidth").get);
+const clientHeightOf = uncurry(getOwn(Element.prototype, "clientHeight").get);
 const rectsLength = uncurry(getOwn(DOMRectList.prototype, "length").get);
 const rectLeft = uncurry(getOwn(DOMRectReadOnly.prototype, "left").get);
 const rectTop = uncurry(getOwn(DOMRectReadOnly.prototype, "top").get);
@@ -447,17 +454,38 @@ function prune() {
 function measure(rec) {
     const el = rec.el;
     let x = 0, y = 0, w = 0, h = 0, visible = false;
+    // The clip: the viewport, narrowed to the inside (padding box) of every ancestor below
+    // the root and the body whose overflow is not visible.
+    let cl = 0, ct = 0, cr = 0, cb = 0;
     if (connectedOf(el)) {
         const b = boundingRect(el);
         x = rectLeft(b); y = rectTop(b); w = rectWidth(b); h = rectHeight(b);
         visible = rectsLength(clientRects(el)) > 0 &&
             styleValue(styleOf(el), "visibility") !== "hidden";
+        const doc = ownerOf(el), root = documentElementOf(doc), body = bodyOf(doc);
+        cr = clientWidthOf(root); cb = clientHeightOf(root);
+        for (let p = parentElementOf(el); p !== null && p !== root && p !== body;
+             p = parentElementOf(p)) {
+            const s = styleOf(p);
+            if (styleValue(s, "overflow-x") === "visible" &&
+                styleValue(s, "overflow-y") === "visible")
+                continue;
+            const r = boundingRect(p);
+            const left = rectLeft(r) + clientLeftOf(p), top = rectTop(r) + clientTopOf(p);
+            if (left > cl) cl = left;
+            if (top > ct) ct = top;
+            if (left + clientWidthOf(p) < cr) cr = left + clientWidthOf(p);
+            if (top + clientHeightOf(p) < cb) cb = top + clientHeightOf(p);
+        }
+        if (cr < cl) cr = cl;
+        if (cb < ct) cb = ct;
     }
     const o = rec.box;
-    if (o !== null && o.x === x && o.y === y && o.w === w && o.h === h && o.visible === visible)
+    if (o !== null && o.x === x && o.y === y && o.w === w && o.h === h && o.visible === visible &&
+        o.cl === cl && o.ct === ct && o.cr === cr && o.cb === cb)
         return;
-    rec.box = { x: x, y: y, w: w, h: h, visible: visible };
-    nat(9, rec.id, "", x, y, w, h, visible);
+    rec.box = { x: x, y: y, w: w, h: h, visible: visible, cl: cl, ct: ct, cr: cr, cb: cb };
+    nat(9, rec.id, "", x, y, w, h, visible, cl, ct, cr - cl, cb - ct);
 }
 function measureAll() {
     const list = bound;

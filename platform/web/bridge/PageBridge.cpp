@@ -566,6 +566,10 @@ JSCValue* PageBridge::enter(GPtrArray* args) {
             for (guint i = 3; i < 7; ++i)
                 values.push_back(Value::fromR8(jsc_value_to_double(arg(i))));
             values.push_back(Value::fromBool(jsc_value_to_boolean(arg(7))));
+            // The part of the viewport the element can be seen in.
+            if (args->len >= 12)
+                for (guint i = 8; i < 12; ++i)
+                    values.push_back(Value::fromR8(jsc_value_to_double(arg(i))));
             notify(Op::ElementBox, std::move(values));
         }
         return jsc_value_new_undefined(c);

@@ -297,21 +297,37 @@ std::optional<std::int32_t> elementGone(const Message& message) {
 std::optional<ElementBoxReport> elementBox(const Message& message) {
     const auto& v = message.values;
     if (message.kind != Kind::Notice || message.op != static_cast<std::uint8_t>(Op::ElementBox) ||
-        v.size() != 6 || v[0].tag != Tag::I4 || v[0].i4 <= 0 || v[5].tag != Tag::Bool)
+        (v.size() != 6 && v.size() != 10) || v[0].tag != Tag::I4 || v[0].i4 <= 0 ||
+        v[5].tag != Tag::Bool)
         return std::nullopt;
+    // Four finite numbers from `first`, the last two (a size) not negative.
+    auto rectangle = [&](std::size_t first, double(&out)[4]) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            const Value& n = v[first + i];
+            if (n.tag == Tag::I4)
+                out[i] = n.i4;
+            else if (n.tag == Tag::R8 && std::isfinite(n.r8))
+                out[i] = n.r8;
+            else
+                return false;
+        }
+        return out[2] >= 0 && out[3] >= 0;
+    };
     double numbers[4];
-    for (int i = 0; i < 4; ++i) {
-        const Value& n = v[1 + i];
-        if (n.tag == Tag::I4)
-            numbers[i] = n.i4;
-        else if (n.tag == Tag::R8 && std::isfinite(n.r8))
-            numbers[i] = n.r8;
-        else
-            return std::nullopt;
-    }
-    if (numbers[2] < 0 || numbers[3] < 0)
+    if (!rectangle(1, numbers))
         return std::nullopt;
-    return ElementBoxReport{v[0].i4, numbers[0], numbers[1], numbers[2], numbers[3], v[5].boolean};
+    ElementBoxReport report{v[0].i4, numbers[0], numbers[1], numbers[2], numbers[3], v[5].boolean};
+    if (v.size() == 10) {
+        double clip[4];
+        if (!rectangle(6, clip))
+            return std::nullopt;
+        report.clipped = true;
+        report.clipX = clip[0];
+        report.clipY = clip[1];
+        report.clipWidth = clip[2];
+        report.clipHeight = clip[3];
+    }
+    return report;
 }
 
 std::optional<std::string> classIdGuid(std::u16string_view text) {

@@ -58,8 +58,9 @@ enum class Op : std::uint8_t {
                            // (shape 1 a property, 2 a method or a property with an index)
     ElementMember = 11,    // request (element, name, I4 action, args...): action 0 reads the
                            // property, 1 writes args[0], 2 calls the member with args
-    ElementBox = 12,       // notice (element, R8 x, R8 y, R8 width, R8 height, Bool visible):
-                           // its rectangle in the viewport (CSS pixels) changed
+    ElementBox = 12,       // notice (element, R8 x, R8 y, R8 width, R8 height, Bool visible
+                           // [, R8 x, R8 y, R8 width, R8 height of its clip]): its
+                           // rectangle in the viewport (CSS pixels) changed
     ElementGone = 13,      // notice (element): it left the document
     // UI -> web
     RunScript = 20,     // request (code): reply the completion value
@@ -127,11 +128,14 @@ std::optional<std::uint32_t> helloSharedSize(const Message& message);
 // The element of a well-formed ElementGone notice (an I4 above 0); nullopt otherwise.
 std::optional<std::int32_t> elementGone(const Message& message);
 
-// A well-formed ElementBox notice: a finite rectangle whose size is not negative.
+// A well-formed ElementBox notice: a finite rectangle whose size is not negative, and
+// maybe a clip rectangle of the same kind.
 struct ElementBoxReport {
     std::int32_t element = 0;
     double x = 0, y = 0, width = 0, height = 0;
     bool visible = false;
+    bool clipped = false;
+    double clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
 };
 std::optional<ElementBoxReport> elementBox(const Message& message);
 

@@ -10,7 +10,9 @@
 #include "media/player/MPPlayerFactory.h"
 #include "media/player/SkinPackage.h"
 #include "platform/com/ClassTable.h"
+#include "script/PageDocument.h"
 #include "tests/media/player/TapTestSupport.h"
+#include "tests/platform/web/TestObject.h"
 
 using namespace norv::test;
 using norv::markup::CLSID_HTMLDocument;
@@ -243,6 +245,49 @@ TEST_F(PlayerObjectTest, CreateMediaPlayerMakesAnObjectElementOfThePlayersClass)
     ASSERT_TRUE(fresh);
     ASSERT_EQ(fresh->created.size(), 1u);
     EXPECT_TRUE(sameObject(result.dispatch(), fresh->created[0].get()));
+}
+
+TEST_F(PlayerObjectTest, APageDocumentSeenAsAPlainScriptObjectMakesThePlayersElement) {
+    // The page's documents reach native code as script objects of the bridge: a node of
+    // the document type with createElement, and nothing else.
+    auto pageObject = [](std::int32_t nodeType, HRESULT createResult) {
+        auto o = makeObject<TestObject>();
+        o->property(u"nodeType", Variant::fromI4(nodeType));
+        auto made = std::make_shared<std::vector<ComPtr<TestElement>>>();
+        o->method(u"createElement", [made, createResult](std::vector<Variant>& args, Variant* r) {
+            if (failed(createResult))
+                return createResult;
+            auto e = makeObject<TestElement>(std::u16string(args.at(0).bstr().view()));
+            made->push_back(e);
+            *r = Variant::fromDispatch(e.get());
+            return S_OK;
+        });
+        return std::pair{o, made};
+    };
+    ComPtr<TaviMedia> plain, media;
+    ASSERT_EQ(TaviMedia::create(plain), S_OK);
+    ASSERT_EQ(TaviMedia::create(media, &norv::script::PageDocument::of), S_OK);
+
+    auto [document, made] = pageObject(9, S_OK);
+    ComPtr<IDispatch> element;
+    // Without the lookup such an owner is no document.
+    EXPECT_EQ(plain->createMediaPlayer(document.get(), element.put()), E_NOINTERFACE);
+    ASSERT_EQ(media->createMediaPlayer(document.get(), element.put()), S_OK);
+    ASSERT_EQ(made->size(), 1u);
+    EXPECT_TRUE(sameObject(element.get(), made->at(0).get()));
+    EXPECT_EQ(made->at(0)->tag, u"object");
+    EXPECT_EQ(made->at(0)->classid.view(), u"clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}");
+
+    // Another node, or an object with no node type: the document query's own failure.
+    auto [elementNode, unused] = pageObject(1, S_OK);
+    EXPECT_EQ(media->createMediaPlayer(elementNode.get(), element.put()), E_NOINTERFACE);
+    auto noNode = makeObject<TestObject>();
+    EXPECT_EQ(media->createMediaPlayer(noNode.get(), element.put()), E_NOINTERFACE);
+    EXPECT_FALSE(element);
+    // A document that refuses to make the element: its failure.
+    auto [refusing, none] = pageObject(9, E_ACCESSDENIED);
+    EXPECT_EQ(media->createMediaPlayer(refusing.get(), element.put()), E_ACCESSDENIED);
+    EXPECT_TRUE(none->empty());
 }
 
 // ---------------------------------------------------------------------------------------

@@ -532,6 +532,22 @@ TEST(BridgeConnectionTest, ElementMessagesAreCheckedBeforeAnythingIsMadeOrCalled
         notice(p, Op::ElementBox, other);
         notice(p, Op::ElementBox, {Value::fromI4(1)});
         notice(p, Op::ElementBox, box(1.5, 3));
+        // With the part of the viewport it can be seen in: four more numbers, a size not
+        // negative; anything short of four is no box.
+        auto clipped = [&](std::vector<Value> clip) {
+            auto v = box(1.5, 3);
+            v.insert(v.end(), clip.begin(), clip.end());
+            return v;
+        };
+        notice(p, Op::ElementBox, clipped({Value::fromR8(0), Value::fromR8(-1), Value::fromI4(9)}));
+        notice(p, Op::ElementBox,
+               clipped({Value::fromR8(0), Value::fromR8(1), Value::fromR8(-2), Value::fromR8(3)}));
+        notice(p, Op::ElementBox,
+               clipped({Value::fromR8(0), Value::fromR8(INFINITY), Value::fromR8(2),
+                        Value::fromR8(3)}));
+        notice(
+            p, Op::ElementBox,
+            clipped({Value::fromR8(0.5), Value::fromI4(-1), Value::fromR8(200), Value::fromI4(0)}));
         // Gone: an unknown element changes nothing; the element's object is let go once.
         notice(p, Op::ElementGone, {Value::fromI4(2)});
         notice(p, Op::ElementGone, {Value::fromI4(-1)});
@@ -556,8 +572,10 @@ TEST(BridgeConnectionTest, ElementMessagesAreCheckedBeforeAnythingIsMadeOrCalled
     page.join();
     ASSERT_EQ(host.created.size(), createdBefore + BridgeConnection::maxElements);
     EXPECT_EQ(host.created.at(0), guid("{6BF52A52-394A-11D3-B153-00C04F79FAA6}"));
-    ASSERT_EQ(host.boxes.size(), 1u);
+    ASSERT_EQ(host.boxes.size(), 2u);
     EXPECT_EQ(host.boxes[0].second, (ElementBox{1.5, 2, 3, 4, true}));
+    EXPECT_EQ(host.boxes[1].second,
+              (ElementBox{1.5, 2, 3, 4, true, norv::web::ElementClip{0.5, -1, 200, 0}}));
     // The element that went first; then the page's end released the rest, telling the host.
     ASSERT_EQ(host.released.size(), 1u + BridgeConnection::maxElements);
     EXPECT_EQ(host.released[0], host.boxes[0].first);

@@ -473,7 +473,11 @@ TEST_F(ElementTest, TheBoxFollowsScrollResizeRelayoutAndDisplay) {
     auto boxIs = [&](double x, double y, double w, double h, bool visible) {
         return pumpUntil(
             [&] {
-                return boxes_.count(id) && boxes_[id] == ElementBox{x, y, w, h, visible};
+                if (!boxes_.count(id))
+                    return false;
+                ElementBox seen = boxes_[id];
+                seen.clip.reset();
+                return seen == ElementBox{x, y, w, h, visible};
             },
             10s);
     };
@@ -495,6 +499,36 @@ TEST_F(ElementTest, TheBoxFollowsScrollResizeRelayoutAndDisplay) {
     EXPECT_TRUE(boxIs(0, 10, wider, 120, false));
     eval(u"p.style.visibility = ''");
     EXPECT_TRUE(boxIs(0, 10, wider, 120, true));
+    // Nothing around it clips: it can be seen anywhere in the viewport.
+    const double height = std::stod(evalText(u"document.documentElement.clientHeight"));
+    EXPECT_EQ(boxes_[id].clip, (norv::web::ElementClip{0, 0, wider * 2, height}));
+}
+
+TEST_F(ElementTest, TheClipIsTheViewportNarrowedToEveryPaneThatClipsItsOverflow) {
+    ASSERT_TRUE(loadPage("<div style='height: 50px'></div>"
+                         "<div id='outer' style='margin-left: 20px; width: 300px; height: 200px; "
+                         "overflow: auto; border: 5px solid black'>"
+                         "<div style='overflow: hidden; height: 150px; padding-top: 30px'>"
+                         "<object id='p' classid='clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}' "
+                         "style='display: block; width: 100px; height: 400px'></object>"
+                         "</div><div style='height: 1000px'></div></div>"));
+    ASSERT_EQ(players_.size(), 1u);
+    const ElementId id = players_.begin()->first;
+    auto clipIs = [&](norv::web::ElementClip want) {
+        return pumpUntil([&] { return boxes_.count(id) && boxes_[id].clip == want; }, 10s);
+    };
+    // The outer pane's inside (inside its border, without a scroll bar: none is shown),
+    // narrowed by the inner one's box (which starts at the outer pane's padding edge).
+    const double outerWidth = std::stod(evalText(u"outer.clientWidth"));
+    EXPECT_TRUE(clipIs({25, 55, outerWidth, 180}))
+        << boxes_[id].clip->x << " " << boxes_[id].clip->y << " " << boxes_[id].clip->width << " "
+        << boxes_[id].clip->height;
+    // Scrolling the outer pane moves the inner one up; the clip follows it.
+    eval(u"outer.scrollTop = 100");
+    EXPECT_TRUE(clipIs({25, 55, outerWidth, 80})) << boxes_[id].clip->height;
+    // Out of the outer pane altogether: a clip of no height.
+    eval(u"outer.scrollTop = 400");
+    EXPECT_TRUE(pumpUntil([&] { return boxes_[id].clip && boxes_[id].clip->height == 0; }, 10s));
 }
 
 TEST_F(ElementTest, LeavingTheDocumentAndNavigationReleaseTheObjects) {
