@@ -5,10 +5,12 @@
 // change is read from the screen. No sound server runs: the player plays into the fake sink.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
 
+#include "media/pipeline/MPSpectrum.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Process.h"
 #include "tests/support/XSession.h"
@@ -47,9 +49,10 @@ std::string page(const std::string& script) {
 
 class StreamFilterTest : public ::testing::Test {
 protected:
-    // `seconds` of a tone (44.1 kHz stereo Vorbis) and, with `video`, 320 x 240 VP8 of one
-    // colour, in WebM.
-    void makeClip(const std::string& name, int seconds, const std::string& video = {}) {
+    // `seconds` of a sine of `freq` Hz at `volume` (stereo Vorbis at `rate`) and, with `video`, 320
+    // x 240 VP8 of one colour, in WebM.
+    void makeClip(const std::string& name, int seconds, const std::string& video = {},
+                  int freq = 440, int rate = 44100, double volume = 0.8) {
         const auto path = cwd.path() / name;
         std::vector<std::string> cmd{
             "gst-launch-1.0",           "-q", "webmmux", "name=m", "!", "filesink",
@@ -61,10 +64,11 @@ protected:
                                              "video/x-raw,width=320,height=240,framerate=30/1", "!",
                                              "vp8enc", "deadline=1", "!", "m."})
                 cmd.push_back(s);
-        for (const std::string& s :
-             Args{"audiotestsrc", "num-buffers=" + std::to_string(seconds * 44100 / 1024),
-                  "samplesperbuffer=1024", "!", "audio/x-raw,rate=44100,channels=2", "!",
-                  "audioconvert", "!", "vorbisenc", "!", "m."})
+        for (const std::string& s : Args{
+                 "audiotestsrc", "freq=" + std::to_string(freq), "volume=" + std::to_string(volume),
+                 "num-buffers=" + std::to_string(seconds * rate / 1024), "samplesperbuffer=1024",
+                 "!", "audio/x-raw,rate=" + std::to_string(rate) + ",channels=2", "!",
+                 "audioconvert", "!", "vorbisenc", "!", "m."})
             cmd.push_back(s);
         auto [code, out] = runCommand(cmd);
         ASSERT_EQ(code, 0) << out;
@@ -266,6 +270,51 @@ TEST_F(StreamFilterTest, APageThatNavigatesAwayDuringAFilterCallLeavesTheProgram
     ASSERT_NE(waitForWindow(), 0u) << shell.output();
     EXPECT_TRUE(reported("next", "loaded")) << shell.output();
     EXPECT_TRUE(shell.running());
+}
+
+TEST_F(StreamFilterTest, TheSpectrumOfA1000HzTonePeaksInTheBandThatHoldsIt) {
+    for (int rate : {44100, 48000}) {
+        SCOPED_TRACE(rate);
+        // 1000 Hz lies in FFT bin 1000 * 512 / rate, which belongs to the first band whose
+        // upper bin lies above it.
+        const auto& bands = media::MPSpectrum::frequencies;
+        const int bin = 1000 * media::MPSpectrum::windowFrames / rate;
+        const auto band =
+            std::find_if(bands.begin(), bands.end(),
+                         [&](int f) { return f * media::MPSpectrum::windowFrames / rate > bin; }) -
+            bands.begin();
+        const std::string name = "tone" + std::to_string(rate) + ".webm";
+        // Quiet enough that the levels (|X[k]| / 1024, at most 99) do not all saturate.
+        makeClip(name, 20, {}, 1000, rate, 0.003);
+        write(page(R"(
+            var deliveries = 0, peaks = {};
+            p.services.audioSpectrumListener(function (sample) {
+                var best = 0;
+                for (var i = 1; i < sample.fftLength; i++)
+                    if (sample.fftSpectrum(i) > sample.fftSpectrum(best)) best = i;
+                peaks[best] = (peaks[best] || 0) + 1;
+                if (++deliveries == 10)
+                    report('spectrum' + sample.rate, [sample.fftLength, sample.rate, JSON.stringify(peaks)].join(' '));
+            }, 100);
+            p.URL = 'SERVER/)" +
+                   name + "';"));
+        Process shell = start();
+        ASSERT_NE(waitForWindow(), 0u) << shell.output();
+        auto spectrum = reported("spectrum" + std::to_string(rate));
+        ASSERT_TRUE(spectrum) << shell.output();
+        // Every delivery (bar perhaps the first, at the start of the tone) peaks there.
+        std::istringstream in(*spectrum);
+        int length = 0, sampleRate = 0;
+        std::string peaks;
+        in >> length >> sampleRate >> peaks;
+        EXPECT_EQ(length, 45);
+        EXPECT_EQ(sampleRate, rate);
+        const std::string key = "\"" + std::to_string(band) + "\":";
+        const auto at = peaks.find(key);
+        ASSERT_NE(at, std::string::npos) << peaks;
+        EXPECT_GE(std::stoi(peaks.substr(at + key.size())), 9) << peaks;
+        shell.stop();
+    }
 }
 
 } // namespace
