@@ -5,7 +5,13 @@
 //   - with the taps: the audio tap wrapping a pass-through audio transform and the video
 //     presenter's tap on the video path, no filter,
 //   - with the taps and a native filter that does nothing on both streams,
-//   - with the taps and a spectrum listener at 50 ms.
+//   - with the taps and a spectrum listener at 50 ms,
+//   - with the taps and a filter written in page script (a real WebKit page through the
+//     script bridge) on the audio stream,
+// and then 1280 x 720 BGRx frames (30 a second of medium) sent through a filter chain on a
+// streaming thread, with a native no-op filter and with the page's filter. For the page's
+// filter it prints the round trip of one call per buffer (median and 99th percentile: from
+// the streaming thread handing the buffer over until the page's bytes are back in it).
 // Each configuration runs three times, interleaved; the median counts. Printed: CPU seconds,
 // the ratio to plain playbin, the extra CPU as a share of one core when the medium plays in
 // real time ((CPU - plain CPU) / medium length), how much faster than real time it ran, and
@@ -13,22 +19,41 @@
 // periods; the copies the spectrum keeps of every buffer are what costs).
 //
 //   build/bench/player [SECONDS]
+//
+// Needs an X display for the page: without DISPLAY it starts a private one (Xvfb with
+// openbox) when built with the tests' support library.
 
 #include <gst/gst.h>
+#include <gtk/gtk.h>
 #include <sys/resource.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#ifdef NORV_BENCH_X_SESSION
+#include "tests/support/XSession.h"
+#endif
+
+#include "media/pipeline/FilterChain.h"
 #include "media/pipeline/MPStream.h"
 #include "media/pipeline/MPVideoPresenter.h"
+#include "media/pipeline/ScriptStreamFilter.h"
 #include "platform/com/DispatchObject.h"
 #include "platform/media/PassThroughActivate.h"
+#include "platform/web/ScriptBridge.h"
 
 namespace {
 
@@ -41,13 +66,40 @@ using norv::typelib::AMMediaType;
 using norv::typelib::IMPStreamFilter;
 using norv::typelib::MPStreamType;
 
+// The CPU time of this process and of its children still running (the page's web process,
+// WebKit's network process), from /proc.
+double childrenCpuSeconds() {
+    double total = 0;
+    const std::string self = std::to_string(getpid());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream in(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(in, line))
+            continue;
+        const auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(close + 2));
+        std::string state, ppid, skip;
+        fields >> state >> ppid;
+        if (ppid != self)
+            continue;
+        for (int i = 0; i < 9; ++i)
+            fields >> skip;
+        double utime = 0, stime = 0;
+        fields >> utime >> stime;
+        total += (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
 double cpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     auto s = [](const timeval& t) {
         return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
     };
-    return s(u.ru_utime) + s(u.ru_stime);
+    return s(u.ru_utime) + s(u.ru_stime) + childrenCpuSeconds();
 }
 
 class NoOpFilter final : public DispatchObject<NoOpFilter, IMPStreamFilter> {
@@ -57,6 +109,107 @@ public:
         return S_OK;
     }
 };
+
+// Two native filters around the page's: the first notes when a buffer goes to the page,
+// the second when it is back; the difference is one call's round trip. Calls of one
+// streaming thread follow each other, so a thread-local start suffices.
+struct RoundTrips {
+    std::mutex lock;
+    std::vector<double> micros;
+};
+class Stopwatch final : public DispatchObject<Stopwatch, IMPStreamFilter> {
+public:
+    Stopwatch(std::shared_ptr<RoundTrips> trips, bool start)
+        : trips_(std::move(trips)), start_(start) {}
+    HRESULT process(MPStreamType, const Variant&, const Variant&, const Variant&,
+                    const Variant&) override {
+        thread_local std::chrono::steady_clock::time_point began;
+        const auto now = std::chrono::steady_clock::now();
+        if (start_) {
+            began = now;
+        } else {
+            std::lock_guard lock(trips_->lock);
+            trips_->micros.push_back(
+                std::chrono::duration<double, std::micro>(now - began).count());
+        }
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<RoundTrips> trips_;
+    bool start_;
+};
+
+// A page with a stream filter that reads and writes one byte of each buffer, as cheap a
+// filter as script can be: what is measured is the way to the page and back.
+constexpr const char* kFilterPage =
+    "<!DOCTYPE html><html><body><script>"
+    "host.keep({ process: function (type, t0, t1, data, size) { data[0] = data[0] ^ 0; } });"
+    "</script></body></html>";
+
+class PageHost final : public ComObject<PageHost, IDispatch> {
+public:
+    HRESULT GetTypeInfoCount(std::uint32_t* n) override {
+        *n = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(std::uint32_t, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(const IID&, std::span<const Bstr> names, LCID,
+                          std::span<DISPID> ids) override {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            ids[i] = names[i].str() == u"keep" ? 1 : DISPID_UNKNOWN;
+        return S_OK;
+    }
+    HRESULT Invoke(DISPID id, const IID&, LCID, std::uint16_t, DispParams& params, Variant*,
+                   ExcepInfo*, std::uint32_t*) override {
+        if (id != 1 || params.args.empty())
+            return DISP_E_MEMBERNOTFOUND;
+        kept = params.args.back();
+        return S_OK;
+    }
+    Variant kept;
+};
+
+bool pumpUntil(const std::function<bool()>& cond, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    const guint tick = g_timeout_add(
+        10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    while (!cond() && std::chrono::steady_clock::now() < end)
+        g_main_context_iteration(nullptr, TRUE);
+    g_source_remove(tick);
+    return cond();
+}
+
+// The page's filter as the stream part gets it from script.
+struct ScriptPage {
+    std::unique_ptr<norv::web::ScriptBridge> bridge;
+    ComPtr<PageHost> host;
+    ComPtr<IMPStreamFilter> filter;
+};
+ScriptPage openPage() {
+    ScriptPage page;
+    WebKitWebContext* context = webkit_web_context_new();
+    norv::web::ScriptBridge::prepareContext(context);
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
+    gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+    gtk_widget_show_all(window);
+    page.bridge = std::make_unique<norv::web::ScriptBridge>(view);
+    page.host = makeObject<PageHost>();
+    page.bridge->bindScriptValue(u"window.host", ComPtr<IDispatch>(page.host.get()));
+    ScriptStreamFilter::enable(); // lets script objects be stream filters
+    webkit_web_view_load_html(view, kFilterPage, "http://127.0.0.1/");
+    if (!pumpUntil([&] { return page.host->kept.unknown() != nullptr; }, 60)) {
+        std::fprintf(stderr, "the page did not hand over its filter\n");
+        std::exit(1);
+    }
+    page.host->kept.unknown()->QueryInterface(IMPStreamFilter::iid, page.filter.putVoid());
+    if (!page.filter) {
+        std::fprintf(stderr, "the page's object is no stream filter\n");
+        std::exit(1);
+    }
+    return page;
+}
 
 struct IBenchListener : IDispatch {
     static constexpr IID iid = guid("{6A1D2E7B-4C0F-4B55-9A0E-2D6E7C3B9F10}");
@@ -106,7 +259,7 @@ GstElement* fakeSink() {
     return sink;
 }
 
-enum class Setup { plain, taps, noOpFilter, spectrum };
+enum class Setup { plain, taps, noOpFilter, spectrum, scriptAudio };
 const char* nameOf(Setup s) {
     switch (s) {
     case Setup::plain:
@@ -117,6 +270,8 @@ const char* nameOf(Setup s) {
         return "taps, no-op filter";
     case Setup::spectrum:
         return "taps, spectrum at 50 ms";
+    case Setup::scriptAudio:
+        return "taps, page filter, audio";
     }
     return "";
 }
@@ -124,14 +279,18 @@ const char* nameOf(Setup s) {
 struct Run {
     double cpu = 0;
     double wall = 0;
-    int deliveries = 0; // spectrum listener calls
+    int deliveries = 0;        // spectrum listener calls
+    std::vector<double> trips; // page filter round trips, microseconds
 };
+
+IMPStreamFilter* pageFilter = nullptr;
 
 Run play(const std::string& uri, Setup setup) {
     GstElement* playbin = make("playbin");
     g_object_set(playbin, "uri", uri.c_str(), "audio-sink", fakeSink(), nullptr);
     ComPtr<MPStream> stream;
     ComPtr<Listener> listener;
+    auto trips = std::make_shared<RoundTrips>();
     if (setup == Setup::plain) {
         g_object_set(playbin, "video-sink", fakeSink(), nullptr);
     } else {
@@ -171,6 +330,11 @@ Run play(const std::string& uri, Setup setup) {
             listener = makeObject<Listener>();
             stream->setSpectrumListener(listener.get(), 50);
         }
+        if (setup == Setup::scriptAudio) {
+            stream->insertFilter(makeObject<Stopwatch>(trips, true).get(), 1);
+            stream->insertFilter(pageFilter, 1);
+            stream->insertFilter(makeObject<Stopwatch>(trips, false).get(), 1);
+        }
     }
 
     const double cpu0 = cpuSeconds();
@@ -204,14 +368,16 @@ Run play(const std::string& uri, Setup setup) {
         stream->detachTaps();
     if (listener)
         r.deliveries = listener->calls;
+    std::lock_guard lock(trips->lock);
+    r.trips = trips->micros;
     return r;
 }
 
-void makeMedium(const std::filesystem::path& path, int seconds) {
+void makeMedium(const std::filesystem::path& path, int seconds, const char* size) {
     std::string command =
         "gst-launch-1.0 -q -e videotestsrc pattern=ball num-buffers=" +
-        std::to_string(seconds * 30) +
-        " ! video/x-raw,width=320,height=240,framerate=30/1 ! vp8enc deadline=1 cpu-used=16 ! "
+        std::to_string(seconds * 30) + " ! video/x-raw," + size +
+        ",framerate=30/1 ! vp8enc deadline=1 cpu-used=16 ! "
         "mux. audiotestsrc wave=sine num-buffers=" +
         std::to_string(seconds * 44100 / 1024) +
         " samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! vorbisenc ! "
@@ -223,38 +389,105 @@ void makeMedium(const std::filesystem::path& path, int seconds) {
     }
 }
 
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     gst_init(&argc, &argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+#ifdef NORV_BENCH_X_SESSION
+    std::unique_ptr<norv::test::XSession> session;
+    if (!std::getenv("DISPLAY")) {
+        session = std::make_unique<norv::test::XSession>();
+        for (const auto& [name, value] : session->env())
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+#endif
+    if (!gtk_init_check(nullptr, nullptr)) {
+        std::fprintf(stderr, "player bench: no display for the page\n");
+        return 1;
+    }
+    ScriptPage page = openPage();
+    pageFilter = page.filter.get();
+
     auto dir =
         std::filesystem::temp_directory_path() / ("norv-player-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     auto file = dir / "medium.webm";
     std::printf("making %d s of Vorbis and 320x240 VP8 at 30 frames a second...\n", seconds);
-    makeMedium(file, seconds);
+    makeMedium(file, seconds, "width=320,height=240");
     gchar* uri = gst_filename_to_uri(file.c_str(), nullptr);
 
-    const Setup setups[] = {Setup::plain, Setup::taps, Setup::noOpFilter, Setup::spectrum};
-    std::vector<Run> runs[4];
+    constexpr int count = 5;
+    const Setup setups[count] = {Setup::plain, Setup::taps, Setup::noOpFilter, Setup::spectrum,
+                                 Setup::scriptAudio};
+    std::vector<Run> runs[count];
     play(uri, Setup::plain); // warm the caches and the plug-in registry
     for (int round = 0; round < 3; ++round)
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < count; ++i)
             runs[i].push_back(play(uri, setups[i]));
     auto median = [](std::vector<Run> v) {
         std::sort(v.begin(), v.end(), [](const Run& a, const Run& b) { return a.cpu < b.cpu; });
         return v[v.size() / 2];
     };
     const Run plain = median(runs[0]);
-    std::printf("\n%-26s %9s %10s %18s %13s %10s\n", "configuration", "CPU s", "vs plain",
-                "extra core at 1x", "speed vs 1x", "listener");
-    for (int i = 0; i < 4; ++i) {
+    std::printf("\n%-26s %9s %10s %18s %13s %10s %16s\n", "configuration", "CPU s", "vs plain",
+                "extra core at 1x", "speed vs 1x", "listener", "trip median/p99");
+    for (int i = 0; i < count; ++i) {
         const Run r = median(runs[i]);
-        std::printf("%-26s %9.3f %9.3fx %17.2f%% %12.1fx %10d\n", nameOf(setups[i]), r.cpu,
+        char trip[64] = "";
+        if (!r.trips.empty())
+            std::snprintf(trip, sizeof trip, "%.0f/%.0f us", percentile(r.trips, 0.5),
+                          percentile(r.trips, 0.99));
+        std::printf("%-26s %9.3f %9.3fx %17.2f%% %12.1fx %10d %16s\n", nameOf(setups[i]), r.cpu,
                     r.cpu / plain.cpu, 100.0 * (r.cpu - plain.cpu) / seconds, seconds / r.wall,
-                    r.deliveries);
+                    r.deliveries, trip);
     }
+
+    // 1280 x 720 BGRx frames at 30 a second through a tap's filter chain on a streaming
+    // thread of the bench, as fast as they go: a native no-op filter (the reference), then
+    // the page's filter.
+    const int frames = seconds * 30;
+    auto frameRun = [&](IMPStreamFilter* filter) {
+        FilterChain chain;
+        auto trips = std::make_shared<RoundTrips>();
+        chain.insert(makeObject<Stopwatch>(trips, true).get());
+        chain.insert(filter);
+        chain.insert(makeObject<Stopwatch>(trips, false).get());
+        std::vector<std::uint8_t> frame(1280u * 720u * 4u, 0x80);
+        Run r;
+        const double cpu0 = cpuSeconds();
+        const auto wall0 = std::chrono::steady_clock::now();
+        std::thread streaming([&] {
+            for (int i = 0; i < frames; ++i)
+                chain.dispatch(norv::typelib::mpsVideo, i / 30.0, (i + 1) / 30.0, frame.data(),
+                               static_cast<std::uint32_t>(frame.size()), true);
+        });
+        streaming.join();
+        r.cpu = cpuSeconds() - cpu0;
+        r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+        std::lock_guard lock(trips->lock);
+        r.trips = trips->micros;
+        return r;
+    };
+    const Run nativeFrames = frameRun(makeObject<NoOpFilter>().get());
+    const Run pageFrames = frameRun(pageFilter);
+    std::printf("\n%d frames of 1280x720 BGRx    %9s %14s %13s %16s\n", frames, "CPU s",
+                "core at 1x", "speed vs 1x", "trip median/p99");
+    for (auto [name, r] :
+         {std::pair{"native no-op filter", nativeFrames}, std::pair{"page filter", pageFrames}})
+        std::printf("%-30s %9.3f %13.2f%% %12.1fx %16s\n", name, r.cpu, 100.0 * r.cpu / seconds,
+                    seconds / r.wall,
+                    (std::to_string(static_cast<int>(percentile(r.trips, 0.5))) + "/" +
+                     std::to_string(static_cast<int>(percentile(r.trips, 0.99))) + " us")
+                        .c_str());
+    std::printf("(CPU s includes the page's web process)\n");
     g_free(uri);
     std::filesystem::remove_all(dir);
     return 0;

@@ -1,0 +1,321 @@
+// Stream filters written in page script, end to end: the real program under Xvfb with
+// openbox on a page of its startup folder whose player element plays media the test makes
+// with GStreamer and serves over HTTP, and whose script filters the samples through
+// services.stream. What the page's filters see is reported to the test server; what they
+// change is read from the screen. No sound server runs: the player plays into the fake sink.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "media/pipeline/MPSpectrum.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/Process.h"
+#include "tests/support/XSession.h"
+#include "tests/support/XWindows.h"
+
+namespace norv::test {
+namespace {
+
+constexpr const char* kPlayerClass = "clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}";
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A 400 x 300 page with a black background and one player element `p` (320 x 240, no
+// controls) running `script`; SERVER stands for the test server's address and
+// `report(name, value)` tells the server.
+std::string page(const std::string& script) {
+    return std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
+                       "<style>/*<ui:window xmlns:ui=\"urn:schemas-tavimark-mixed1.0\" "
+                       "type=\"normal\" clientWidth=\"400px\" clientHeight=\"300px\">"
+                       "</ui:window>*/</style>"
+                       "<style>html,body{margin:0;background:#000000}object{display:block}"
+                       "</style><script>function report(n, v) { fetch('SERVER/report?' + n + "
+                       "'=' + encodeURIComponent(v)); }</script></head><body>"
+                       "<object id=\"p\" classid=\"") +
+           kPlayerClass +
+           "\" style=\"width:320px;height:240px\"></object><script>"
+           "var p = document.getElementById('p'); p.uiMode = 'none';"
+           "function hex(e) { return (e.number >>> 0).toString(16); }" +
+           script + "</script></body></html>";
+}
+
+class StreamFilterTest : public ::testing::Test {
+protected:
+    // `seconds` of a sine of `freq` Hz at `volume` (stereo Vorbis at `rate`) and, with `video`, 320
+    // x 240 VP8 of one colour, in WebM.
+    void makeClip(const std::string& name, int seconds, const std::string& video = {},
+                  int freq = 440, int rate = 44100, double volume = 0.8) {
+        const auto path = cwd.path() / name;
+        std::vector<std::string> cmd{
+            "gst-launch-1.0",           "-q", "webmmux", "name=m", "!", "filesink",
+            "location=" + path.string()};
+        using Args = std::vector<std::string>;
+        if (!video.empty())
+            for (const std::string& s : Args{"videotestsrc", "pattern=" + video,
+                                             "num-buffers=" + std::to_string(seconds * 30), "!",
+                                             "video/x-raw,width=320,height=240,framerate=30/1", "!",
+                                             "vp8enc", "deadline=1", "!", "m."})
+                cmd.push_back(s);
+        for (const std::string& s : Args{
+                 "audiotestsrc", "freq=" + std::to_string(freq), "volume=" + std::to_string(volume),
+                 "num-buffers=" + std::to_string(seconds * rate / 1024), "samplesperbuffer=1024",
+                 "!", "audio/x-raw,rate=" + std::to_string(rate) + ",channels=2", "!",
+                 "audioconvert", "!", "vorbisenc", "!", "m."})
+            cmd.push_back(s);
+        auto [code, out] = runCommand(cmd);
+        ASSERT_EQ(code, 0) << out;
+        server.serve("/" + name, readFile(path), "video/webm");
+    }
+    // The length of a clip (of audio alone: its audio's).
+    double duration(const std::string& name) {
+        auto [code, out] = runCommand({"ffprobe", "-v", "error", "-show_entries", "format=duration",
+                                       "-of", "default=nw=1:nk=1", (cwd.path() / name).string()});
+        return code == 0 ? std::stod(out) : -1;
+    }
+
+    void write(std::string html) {
+        const std::string base = server.url("");
+        for (auto at = html.find("SERVER"); at != std::string::npos;
+             at = html.find("SERVER", at + base.size()))
+            html.replace(at, 6, base);
+        std::ofstream(cwd.path() / "start.htm", std::ios::trunc) << html;
+    }
+    Process start() {
+        Env env = x.env();
+        env.emplace_back("G_MESSAGES_DEBUG", "norv-view");
+        env.emplace_back("PULSE_SERVER", "unix:/nonexistent");
+        return Process::spawn(
+            {"sh", "-c", "cd \"$1\" && exec \"$2\"", "sh", cwd.path().string(), NORV_VIEW_RELATIVE},
+            env);
+    }
+    XWindow waitForWindow() {
+        XWindow found = 0;
+        waitUntil([&] {
+            auto ids = x.findWindows("^Norv E2E$");
+            if (ids.size() == 1)
+                found = std::stoul(ids.front());
+            return found != 0;
+        });
+        return found;
+    }
+    std::optional<std::string> reported(const std::string& name,
+                                        const std::function<bool(const std::string&)>& accept) {
+        auto r = server.waitFor([&](const HttpRequest& q) {
+            auto v = q.path == "/report" ? q.param(name) : std::nullopt;
+            return v && accept(*v);
+        });
+        return r ? r->param(name) : std::nullopt;
+    }
+    std::optional<std::string> reported(const std::string& name) {
+        return reported(name, [](const std::string&) { return true; });
+    }
+    bool reported(const std::string& name, const std::string& value) {
+        return reported(name, [&](const std::string& v) { return v == value; }).has_value();
+    }
+
+    // Whether, in one screenshot, every point of the client area has its colour.
+    bool waitForColours(XWindow window, const std::string& name,
+                        const std::vector<std::tuple<int, int, std::string>>& points) {
+        return waitUntil([&] {
+            const auto png =
+                std::filesystem::path(NORV_E2E_OUTPUT_DIR) / ("stream-" + name + ".png");
+            const Box client = windows.client(window);
+            x.screenshot(png);
+            for (auto& [px, py, colour] : points) {
+                auto [code, out] = runCommand({"convert", png.string(), "-format",
+                                               "#%[hex:p{" + std::to_string(client.left + px) +
+                                                   "," + std::to_string(client.top + py) + "}]",
+                                               "info:"});
+                if (code != 0 || !nearColour(out.substr(0, 7), colour))
+                    return false;
+            }
+            return true;
+        });
+    }
+    static bool nearColour(const std::string& seen, const std::string& want) {
+        if (seen.size() != 7 || want.size() != 7)
+            return false;
+        for (int i = 0; i < 3; ++i)
+            if (std::abs(std::stoi(seen.substr(1 + 2 * i, 2), nullptr, 16) -
+                         std::stoi(want.substr(1 + 2 * i, 2), nullptr, 16)) > 40)
+                return false;
+        return true;
+    }
+
+    XSession x;
+    XWindows windows{x.display()};
+    HttpServer server;
+    TempDir cwd;
+};
+
+TEST_F(StreamFilterTest, AnAudioFilterSeesEveryBufferInOrderInTheNegotiatedFormat) {
+    makeClip("tone.webm", 3);
+    write(page(R"(
+        var stream = p.services.stream, calls = 0, total = 0, last = -1, ordered = true,
+            sizes = true, type = null, sampleSize = 0, rate = 0, frame = 0;
+        try { stream.getStreamType(1); report('blank', 'no'); } catch (e) { report('blank', hex(e)); }
+        try { stream.insertFilter({ process: function () {} }, 0); report('zero', 'no'); }
+        catch (e) { report('zero', hex(e)); }
+        var f = { process: function (t, t0, t1, data, size) {
+            if (!type) {
+                type = stream.getStreamType(1);
+                // The record's bytes: lSampleSize at 40, then the WAVEFORMATEX at 72.
+                var u32 = function (i) { return type[i] | type[i + 1] << 8 | type[i + 2] << 16 |
+                                                type[i + 3] << 24; };
+                sampleSize = u32(40); rate = u32(76); frame = type[84] | type[85] << 8;
+            }
+            calls++; total += t1 - t0;
+            // The container's times are whole milliseconds.
+            if (t0 < last - 0.001 || t1 <= t0) ordered = false;
+            last = t1;
+            if (size != data.length || size % frame ||
+                Math.abs(size / frame - (t1 - t0) * rate) > 1) sizes = false;
+        } };
+        stream.insertFilter(f, 1); stream.insertFilter(f, 1);
+        p.addEventListener('PlayStateChange', function (e) {
+            if (e.newState != 8) return;
+            report('type', [sampleSize, frame, rate].join(' '));
+            report('done', [calls > 10, ordered, sizes, total.toFixed(4)].join(' '));
+        });
+        p.URL = 'SERVER/tone.webm';)"));
+    Process shell = start();
+    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    // OLE_E_BLANK before anything played, E_NOTIMPL for no stream type.
+    EXPECT_EQ(reported("blank").value_or("none"), "80040007");
+    EXPECT_EQ(reported("zero").value_or("none"), "80004001");
+    auto done = reported("done");
+    ASSERT_TRUE(done) << shell.output();
+    // Inserted twice, called once per buffer: the times follow on without overlap.
+    EXPECT_TRUE(done->starts_with("true true true ")) << *done;
+    const double total = std::stod(done->substr(done->rfind(' ') + 1));
+    const double length = duration("tone.webm");
+    EXPECT_NEAR(total, length, length * 0.02) << *done;
+    auto type = reported("type");
+    ASSERT_TRUE(type);
+    std::istringstream t(*type);
+    int sampleSize = 0, frame = 0, rate = 0;
+    t >> sampleSize >> frame >> rate;
+    EXPECT_EQ(rate, 44100);
+    EXPECT_EQ(sampleSize, frame);
+    EXPECT_TRUE(frame == 4 || frame == 8) << *type; // two channels of S16 or F32
+}
+
+TEST_F(StreamFilterTest, AVideoFilterThatInvertsThePicturesIsWhatTheUserSees) {
+    makeClip("blue.webm", 30, "blue");
+    write(page(R"(
+        p.services.stream.insertFilter({ process: function (t, t0, t1, data) {
+            for (var i = 0; i < data.length; i++) data[i] = 255 - data[i];
+        } }, 2);
+        p.URL = 'SERVER/blue.webm';)"));
+    Process shell = start();
+    XWindow window = waitForWindow();
+    ASSERT_NE(window, 0u) << shell.output();
+    // Blue inverted is yellow, inside the element; the page around it stays black.
+    EXPECT_TRUE(waitForColours(window, "inverted",
+                               {{40, 40, "#ffff00"}, {160, 120, "#ffff00"}, {360, 120, "#000000"}}))
+        << shell.output();
+}
+
+TEST_F(StreamFilterTest, AStopFromInsideTheFilterEndsPlaybackCleanly) {
+    makeClip("tone.webm", 20);
+    write(page(R"(
+        var calls = 0;
+        p.services.stream.insertFilter({ process: function () {
+            if (++calls == 3) { p.controls.stop(); report('stop', p.playState); }
+        } }, 1);
+        p.addEventListener('PlayStateChange', function (e) { report('state', e.newState); });
+        p.URL = 'SERVER/tone.webm';)"));
+    Process shell = start();
+    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    // The UI stops the pipeline while the streaming thread waits for this very call.
+    EXPECT_TRUE(reported("stop", "1")) << shell.output();
+    EXPECT_TRUE(reported("state", "1")) << shell.output();
+    EXPECT_TRUE(shell.running());
+}
+
+TEST_F(StreamFilterTest, AFilterThatRemovesItselfIsNotCalledAgainAndPlaybackGoesOn) {
+    makeClip("tone.webm", 2);
+    write(page(R"(
+        var calls = 0, stream = p.services.stream;
+        var f = { process: function () { if (++calls == 2) stream.removeFilter(f, 0); } };
+        stream.insertFilter(f, 3);
+        p.addEventListener('PlayStateChange', function (e) {
+            if (e.newState == 8) report('calls', calls);
+        });
+        p.URL = 'SERVER/tone.webm';)"));
+    Process shell = start();
+    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    EXPECT_TRUE(reported("calls", "2")) << shell.output();
+}
+
+TEST_F(StreamFilterTest, APageThatNavigatesAwayDuringAFilterCallLeavesTheProgramWorking) {
+    makeClip("tone.webm", 20);
+    server.serve("/next", "<!DOCTYPE html><script>fetch('/report?next=loaded')</script>");
+    write(page(R"(
+        var calls = 0;
+        p.services.stream.insertFilter({ process: function () {
+            if (++calls == 3) location.href = 'SERVER/next';
+            for (var i = 0; i < 1e6; i++) {}  // still inside the call as the document goes
+        } }, 1);
+        p.URL = 'SERVER/tone.webm';)"));
+    Process shell = start();
+    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    EXPECT_TRUE(reported("next", "loaded")) << shell.output();
+    EXPECT_TRUE(shell.running());
+}
+
+TEST_F(StreamFilterTest, TheSpectrumOfA1000HzTonePeaksInTheBandThatHoldsIt) {
+    for (int rate : {44100, 48000}) {
+        SCOPED_TRACE(rate);
+        // 1000 Hz lies in FFT bin 1000 * 512 / rate, which belongs to the first band whose
+        // upper bin lies above it.
+        const auto& bands = media::MPSpectrum::frequencies;
+        const int bin = 1000 * media::MPSpectrum::windowFrames / rate;
+        const auto band =
+            std::find_if(bands.begin(), bands.end(),
+                         [&](int f) { return f * media::MPSpectrum::windowFrames / rate > bin; }) -
+            bands.begin();
+        const std::string name = "tone" + std::to_string(rate) + ".webm";
+        // Quiet enough that the levels (|X[k]| / 1024, at most 99) do not all saturate.
+        makeClip(name, 20, {}, 1000, rate, 0.003);
+        write(page(R"(
+            var deliveries = 0, peaks = {};
+            p.services.audioSpectrumListener(function (sample) {
+                var best = 0;
+                for (var i = 1; i < sample.fftLength; i++)
+                    if (sample.fftSpectrum(i) > sample.fftSpectrum(best)) best = i;
+                peaks[best] = (peaks[best] || 0) + 1;
+                if (++deliveries == 10)
+                    report('spectrum' + sample.rate, [sample.fftLength, sample.rate, JSON.stringify(peaks)].join(' '));
+            }, 100);
+            p.URL = 'SERVER/)" +
+                   name + "';"));
+        Process shell = start();
+        ASSERT_NE(waitForWindow(), 0u) << shell.output();
+        auto spectrum = reported("spectrum" + std::to_string(rate));
+        ASSERT_TRUE(spectrum) << shell.output();
+        // Every delivery (bar perhaps the first, at the start of the tone) peaks there.
+        std::istringstream in(*spectrum);
+        int length = 0, sampleRate = 0;
+        std::string peaks;
+        in >> length >> sampleRate >> peaks;
+        EXPECT_EQ(length, 45);
+        EXPECT_EQ(sampleRate, rate);
+        const std::string key = "\"" + std::to_string(band) + "\":";
+        const auto at = peaks.find(key);
+        ASSERT_NE(at, std::string::npos) << peaks;
+        EXPECT_GE(std::stoi(peaks.substr(at + key.size())), 9) << peaks;
+        shell.stop();
+    }
+}
+
+} // namespace
+} // namespace norv::test
