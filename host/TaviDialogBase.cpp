@@ -309,7 +309,9 @@ int TaviDialogBase::onDelete(GtkWindow*, void*, TaviDialogBase* self) {
 void TaviDialogBase::onDestroyed(GtkWindow*, TaviDialogBase* self) {
     self->onDestroy();
     self->model_.detach();
-    // The page goes before the browser that shows it.
+    // The page's players go before the bridge they are elements of, the page before the
+    // browser that shows it.
+    self->players_.reset();
     self->bridge_.reset();
     self->browser_.reset();
     self->system_.reset();
