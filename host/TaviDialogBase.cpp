@@ -327,7 +327,8 @@ void TaviDialogBase::onDestroyed(GtkWindow*, TaviDialogBase* self) {
     self->onDestroy();
     self->dropChrome();
     self->model_.detach();
-    // The page goes before the browser that shows it; its players before the bridge.
+    // The page's players go before the bridge they are elements of, the page before the
+    // browser that shows it.
     self->players_.reset();
     self->bridge_.reset();
     self->browser_.reset();

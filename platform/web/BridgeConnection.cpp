@@ -468,7 +468,7 @@ void BridgeConnection::serveNotice(rpc::Message& message) {
             const auto count = static_cast<std::uint32_t>(v[i + 1].i4);
             it->second.sent -= std::min(count, it->second.sent);
             if (it->second.sent == 0) {
-                nativeIds_.erase(it->second.identity.get());
+                nativeIds_.erase(it->second.object.get());
                 gone.push_back(std::move(it->second));
                 natives_.erase(it);
             }
@@ -681,6 +681,16 @@ void BridgeConnection::onCall(const std::vector<Value>& args, rpc::Message& repl
     hr = object->Invoke(id, com::IID_NULL, com::LOCALE_USER_DEFAULT,
                         com::DISPATCH_METHOD | com::DISPATCH_PROPERTYGET, params, &result, &excep,
                         &argErr);
+    if (hr == com::DISP_E_BADPARAMCOUNT && callArgs.size() >= 2) {
+        // A property with an index written as a call with the value last, as on elements:
+        // eq.gainLevels(3, 0.5).
+        static const DISPID putName[1] = {com::DISPID_PROPERTYPUT};
+        params.namedArgs = putName;
+        excep = {};
+        com::clearErrorInfo();
+        hr = object->Invoke(id, com::IID_NULL, com::LOCALE_USER_DEFAULT, com::DISPATCH_PROPERTYPUT,
+                            params, nullptr, &excep, &argErr);
+    }
     if (com::failed(hr))
         reply.values = {invokeFailure(hr, excep)};
     else {
@@ -912,11 +922,14 @@ Value BridgeConnection::dispatchToWire(com::IDispatch* object) {
     if (tablesClosed_)
         return Value::null(); // the page is gone: nobody would release it
     std::uint32_t handle = 0;
-    if (auto it = nativeIds_.find(identity.get()); it != nativeIds_.end()) {
+    // One script object per dispatch interface: an object that answers script through
+    // several (the settings part's audio settings, equaliser and effects) is a different
+    // script object through each, with that interface's members.
+    if (auto it = nativeIds_.find(object); it != nativeIds_.end()) {
         handle = it->second;
     } else {
         handle = ++lastNative_;
-        nativeIds_.emplace(identity.get(), handle);
+        nativeIds_.emplace(object, handle);
         natives_.emplace(handle, Native{ComPtr<com::IDispatch>(object), identity, 0, {}});
     }
     ++natives_[handle].sent;

@@ -240,7 +240,7 @@ private:
     // The object tables: calls from other threads convert values too.
     mutable std::mutex tables_;
     std::unordered_map<std::uint32_t, Native> natives_;
-    std::unordered_map<com::IUnknown*, std::uint32_t> nativeIds_;
+    std::unordered_map<com::IDispatch*, std::uint32_t> nativeIds_; // by interface pointer
     std::uint32_t lastNative_ = 0;
     bool tablesClosed_ = false; // after close(): nothing is handed out any more
     std::unordered_map<std::uint32_t, ScriptObject*> wrappers_; // not owned
