@@ -17,16 +17,15 @@ GesturePoint pointOf(GdkEvent* event) {
     return {x, y};
 }
 
+// Only a touch screen's contacts drive gestures. A mouse drag is the page's own on the
+// desktop: it selects, drags the page's title bar or grip, or moves a slider, and must
+// reach the page as it is.
 bool isGestureEvent(GdkEvent* event) {
     switch (gdk_event_get_event_type(event)) {
     case GDK_TOUCH_BEGIN:
     case GDK_TOUCH_UPDATE:
     case GDK_TOUCH_END:
     case GDK_TOUCH_CANCEL:
-    case GDK_BUTTON_PRESS:
-    case GDK_2BUTTON_PRESS:
-    case GDK_BUTTON_RELEASE:
-    case GDK_MOTION_NOTIFY:
         return true;
     default:
         return false;

@@ -131,14 +131,15 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     site_ = std::make_unique<HostBrowserSite>(*this, *browser(), *bridge(),
                                               [this] { onWindowClosing(false); });
     self_ = std::move(self);
-    session_ = std::make_unique<SessionWatcher>([this](bool mute) {
-        g_debug("login session: %s the page's players", mute ? "muting" : "unmuting");
-        // The mute script works through window.tavi, which only trusted pages have.
-        if (web::ScriptBridge* page = bridge(); page && pageTrusted_) {
-            BridgeMutePage target(*page);
-            muteForSession(target, mute);
-        }
-    });
+    if (followsSession())
+        session_ = std::make_unique<SessionWatcher>([this](bool mute) {
+            g_debug("login session: %s the page's players", mute ? "muting" : "unmuting");
+            // The mute script works through window.tavi, which only trusted pages have.
+            if (web::ScriptBridge* page = bridge(); page && pageTrusted_) {
+                BridgeMutePage target(*page);
+                muteForSession(target, mute);
+            }
+        });
     // The view is the widget that receives the browser's input.
     gestures_ =
         std::make_unique<BrowserGestures>(reinterpret_cast<GtkWidget*>(browser()->view().get()));

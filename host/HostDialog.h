@@ -133,6 +133,9 @@ protected:
     void onDestroy() override;
     void onWindowDestroyed() override;
     void onBeforeNavigate(const std::u16string& url) override;
+    // Whether the dialog mutes its page's players while the login session is switched
+    // away (a splash has none to mute).
+    virtual bool followsSession() const { return true; }
     bool onDocumentCompleted(const std::u16string& url) override;
     // "moved" and "resized" to the native window's listeners.
     void fireWindowEvent(std::u16string_view type) override;

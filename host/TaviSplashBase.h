@@ -41,6 +41,7 @@ protected:
     void onClose() override;
     void onWindowDestroyed() override;
     bool onDocumentCompleted(const std::u16string& url) override;
+    bool followsSession() const override { return false; }
 
 private:
     // The parent's visible windows other than the splash, collected now.
