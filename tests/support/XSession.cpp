@@ -101,9 +101,13 @@ std::vector<std::string> XSession::findWindows(const std::string& titleRegex,
     for (std::string line; std::getline(lines, line);) {
         if (line.empty())
             continue;
-        if (!includeSplash &&
-            run({"xprop", "-id", line, "WM_WINDOW_ROLE"}).second.find("\"splash\"") !=
-                std::string::npos)
+        // The role is read for every window, also to see that it still exists: a window
+        // destroyed since the search (the splash going away as the page shows) fails the
+        // query and is no window of the program any more.
+        auto [roleCode, role] = run({"xprop", "-id", line, "WM_WINDOW_ROLE"});
+        if (roleCode != 0 || role.find("WM_WINDOW_ROLE") != 0)
+            continue;
+        if (!includeSplash && role.find("\"splash\"") != std::string::npos)
             continue;
         ids.push_back(line);
     }

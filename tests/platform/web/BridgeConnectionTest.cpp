@@ -576,7 +576,10 @@ TEST(BridgeConnectionTest, ElementMessagesAreCheckedBeforeAnythingIsMadeOrCalled
     EXPECT_EQ(host.boxes[0].second, (ElementBox{1.5, 2, 3, 4, true}));
     EXPECT_EQ(host.boxes[1].second,
               (ElementBox{1.5, 2, 3, 4, true, norv::web::ElementClip{0.5, -1, 200, 0}}));
-    // The element that went first; then the page's end released the rest, telling the host.
+    // The element that went first; then the page's end released the rest, telling the host
+    // (once the connection has read the end of the page's socket).
+    EXPECT_TRUE(
+        pumpUntil([&] { return host.released.size() == 1u + BridgeConnection::maxElements; }));
     ASSERT_EQ(host.released.size(), 1u + BridgeConnection::maxElements);
     EXPECT_EQ(host.released[0], host.boxes[0].first);
     EXPECT_EQ(connection->liveElements(), 0u);
