@@ -502,15 +502,16 @@ TEST_F(NativeWindowTest, TheDemosTitleMovesItAndItsGripSizesIt) {
     ASSERT_TRUE(waitUntil([&] { return windows.client(w).width() == 560; }));
     const Box before = windows.client(w);
     ASSERT_EQ(before.height(), 400);
-    // The drag begins with the first move over the caption the page sees: the pointer
-    // creeps right until the window follows it, then goes on by (80, 50).
+    // The drag begins with the first move over the caption after the page has seen the
+    // press (on a busy machine that may take a while): the pointer creeps right, a pixel
+    // at a time along the caption, until the window follows it, then goes on by (80, 50).
     const int pressX = before.left + 200;
     const int pressY = before.top + 18;
     pointerTo(pressX, pressY);
     xdotool({"mousedown", "1"});
     int creep = 0;
     ASSERT_TRUE(waitUntil([&] {
-        if (creep < 40)
+        if (creep < 150)
             pointerTo(pressX + ++creep, pressY);
         return windows.client(w).left != before.left;
     }));
