@@ -119,9 +119,11 @@ void HostDialog::createWithOwner(std::unique_ptr<app::HostWindow> self, app::Own
     // host that defines it.
     com::ComPtr<script::TaviPlatform> platform;
     com::throwIfFailed(script::TaviPlatform::create(
-        script::desktopPlatformServices([this](com::IDispatch* window, script::NativeWindow* out) {
-            return resolvePageWindow(window, out);
-        }),
+        script::desktopPlatformServices(
+            [this](com::IDispatch* window, script::NativeWindow* out) {
+                return resolvePageWindow(window, out);
+            },
+            [this](com::ComPtr<com::IDispatch>& document) { return newPageDocument(document); }),
         &platform));
     owner_ = shellOwner;
     dialogOwner_ = std::make_shared<WindowAsDialogOwner>(*this);
@@ -162,6 +164,21 @@ com::HRESULT HostDialog::resolvePageWindow(com::IDispatch* window, script::Nativ
         return com::E_NOINTERFACE;
     if (GtkWindow* w = this->window(); w && gtk_widget_get_window(GTK_WIDGET(w)))
         *out = gdk_x11_window_get_xid(gtk_widget_get_window(GTK_WIDGET(w)));
+    return com::S_OK;
+}
+
+com::HRESULT HostDialog::newPageDocument(com::ComPtr<com::IDispatch>& document) {
+    document.reset();
+    web::ScriptBridge* page = bridge();
+    if (!page)
+        return com::E_ACCESSDENIED;
+    com::Variant made;
+    com::HRESULT hr = page->runScript(u"document.implementation.createHTMLDocument('')", &made);
+    if (com::failed(hr))
+        return hr;
+    if (made.vt() != com::VT_DISPATCH || made.dispatch() == nullptr)
+        return com::E_NOINTERFACE;
+    document = com::ComPtr<com::IDispatch>(made.dispatch());
     return com::S_OK;
 }
 

@@ -145,6 +145,8 @@ private:
     void stopNotifications();
     // The X window of the page's own `window` object (the display service's windows).
     com::HRESULT resolvePageWindow(com::IDispatch* window, script::NativeWindow* out);
+    // A new HTML document of the current page's own that belongs to no window.
+    com::HRESULT newPageDocument(com::ComPtr<com::IDispatch>& document);
     void splashStep();
     void closeSplash();
     void layOutAfterSplash();

@@ -12,11 +12,12 @@ namespace norv::script {
 
 using com::ComPtr;
 
-PlatformServices desktopPlatformServices(PageWindowResolver pageWindows) {
+PlatformServices desktopPlatformServices(PageWindowResolver pageWindows,
+                                         PageDocumentMaker newDocument) {
     PlatformServices services;
-    services.makeMedia = [] {
+    services.makeMedia = [newDocument = std::move(newDocument)] {
         ComPtr<TaviMedia> media;
-        com::throwIfFailed(TaviMedia::create(media, &PageDocument::of));
+        com::throwIfFailed(TaviMedia::create(media, &PageDocument::of, newDocument));
         return com::ComPtr<typelib::ITaviMedia>(media.get());
     };
     services.makeDisplay = [pageWindows = std::move(pageWindows)] {

@@ -34,11 +34,17 @@ struct PlatformServices {
 // (the page's own `window`); E_NOINTERFACE for an object that is none of its windows.
 using PageWindowResolver = std::function<com::HRESULT(com::IDispatch* window, NativeWindow* out)>;
 
+// Makes a new, empty document of the page's own that belongs to no window (where the media
+// service makes a player element for no given document).
+using PageDocumentMaker = std::function<com::HRESULT(com::ComPtr<com::IDispatch>& document)>;
+
 // The program's services (desktop build): the media service (players through the
 // program's factory, elements made in the page's own documents), the display service on
 // the X11 desktop, the desktop's file chooser and the script bridge's frame documents.
 // The display service takes a native window object (INativeWindowHandle) for its window,
-// and, with `pageWindows`, whatever that resolver knows.
-PlatformServices desktopPlatformServices(PageWindowResolver pageWindows = {});
+// and, with `pageWindows`, whatever that resolver knows. The media service makes detached
+// documents with `newDocument` (without it, of the class table's HTML document class).
+PlatformServices desktopPlatformServices(PageWindowResolver pageWindows = {},
+                                         PageDocumentMaker newDocument = {});
 
 } // namespace norv::script

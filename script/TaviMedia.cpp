@@ -8,10 +8,12 @@ namespace norv::script {
 
 using namespace com;
 
-HRESULT TaviMedia::create(ComPtr<TaviMedia>& out, DocumentLookup documentOf) {
+HRESULT TaviMedia::create(ComPtr<TaviMedia>& out, DocumentLookup documentOf,
+                          NewDocument newDocument) {
     out.reset();
     auto media = makeObject<TaviMedia>();
     media->documentOf_ = std::move(documentOf);
+    media->newDocument_ = std::move(newDocument);
     HRESULT hr = media::MPPlayerFactory::acquire(media->factory_);
     if (failed(hr))
         return hr;
@@ -25,8 +27,10 @@ HRESULT TaviMedia::createMediaPlayer(IDispatch* Owner, IDispatch** pVal) {
     *pVal = nullptr;
     ComPtr<IDispatch> owner(Owner);
     if (!owner) {
-        HRESULT hr = com::createInstance(markup::CLSID_HTMLDocument, nullptr, CLSCTX_ALL,
-                                         IDispatch::iid, owner.putVoid());
+        HRESULT hr = newDocument_
+                         ? newDocument_(owner)
+                         : com::createInstance(markup::CLSID_HTMLDocument, nullptr, CLSCTX_ALL,
+                                               IDispatch::iid, owner.putVoid());
         if (failed(hr))
             return hr;
         if (!owner)

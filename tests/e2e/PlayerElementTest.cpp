@@ -416,6 +416,16 @@ TEST_F(PlayerElementTest, TheMediaServiceMakesPlayerElementsThatPlayWithTheirSer
         try { media.createMediaPlayer(made[0]); report('owner', 'accepted'); }
         catch (e) { report('owner', 'refused'); }
         report('third', typeof media.createMediaPlayer(document).URL);
+        // For no document: an element of a detached document of the page's, which the
+        // page can still take in.
+        var detached = media.createMediaPlayer(null);
+        var alone = [detached.tagName, detached.classid, detached.ownerDocument !== document,
+                     !detached.ownerDocument.defaultView];
+        detached.style.cssText = 'width:10px;height:10px';
+        document.body.appendChild(detached);
+        alone.push(typeof detached.services);
+        detached.remove();
+        report('detached', alone.join(' '));
         </script>)")));
     Process shell = start();
     XWindow window = waitForWindow();
@@ -426,6 +436,8 @@ TEST_F(PlayerElementTest, TheMediaServiceMakesPlayerElementsThatPlayWithTheirSer
     EXPECT_TRUE(reported("owner", "refused"));
     // A player made after the others (not inserted: no player yet) is an element still.
     EXPECT_TRUE(reported("third", "undefined"));
+    EXPECT_TRUE(reported("detached", std::string("OBJECT ") + kPlayerClass + " true true object"))
+        << shell.output();
     ASSERT_TRUE(reported("p0", "3")) << shell.output();
     ASSERT_TRUE(reported("p1", "3")) << shell.output();
     auto duration = reported("duration", [](const std::string&) { return true; });
