@@ -526,12 +526,29 @@ TEST_F(NativeWindowTest, TheDemosTitleMovesItAndItsGripSizesIt) {
         << " creep " << creep;
     screenshot("demo-moved");
     const Box moved = windows.client(w);
-    pointerTo(moved.right - 5, moved.bottom - 5);
+    // The grip too: the pointer creeps out of the corner until the window grows with it,
+    // then goes on by (120, 60).
+    const int gripX = moved.right - 5;
+    const int gripY = moved.bottom - 5;
+    pointerTo(gripX, gripY);
     xdotool({"mousedown", "1"});
-    moveInSteps(moved.right - 5, moved.bottom - 5, 120, 60);
+    int grip = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        if (grip < 60) {
+            ++grip;
+            pointerTo(gripX + grip, gripY + grip);
+        }
+        return windows.client(w).right != moved.right;
+    }));
+    moveInSteps(gripX + grip, gripY + grip, 120, 60);
     releaseButton();
-    EXPECT_TRUE(clientBecomes(w, {moved.left, moved.top, moved.right + 120, moved.bottom + 60}))
-        << windows.client(w);
+    EXPECT_TRUE(waitUntil([&] {
+        Box c = windows.client(w);
+        return c.left == moved.left && c.top == moved.top && c.right >= moved.right + 120 &&
+               c.right <= moved.right + 120 + grip && c.bottom >= moved.bottom + 60 &&
+               c.bottom <= moved.bottom + 60 + grip;
+    })) << windows.client(w)
+        << " grip " << grip;
     screenshot("demo-sized");
     const Box grown = windows.client(w);
     pointerTo(grown.right - 5, grown.bottom - 5);
