@@ -492,14 +492,17 @@ TEST_F(NativeWindowTest,
 TEST_F(NativeWindowTest, TheDemosTitleMovesItAndItsGripSizesIt) {
     shell.emplace(Process::spawn({NORV_VIEW}, x.env()));
     XWindow w = 0;
-    waitUntil([&] {
-        auto ids = x.findWindows("^Norv View$");
-        if (ids.size() == 1 && windows.isViewable(std::stoul(ids.front())))
-            w = std::stoul(ids.front());
-        return w != 0;
-    });
+    waitUntil(
+        [&] {
+            auto ids = x.findWindows("^Norv View$");
+            if (ids.size() == 1 && windows.isViewable(std::stoul(ids.front())))
+                w = std::stoul(ids.front());
+            return w != 0;
+        },
+        60s);
     ASSERT_NE(w, 0u) << shell->output();
-    ASSERT_TRUE(waitUntil([&] { return windows.client(w).width() == 560; }));
+    ASSERT_TRUE(waitUntil([&] { return windows.client(w).width() == 560; }, 60s))
+        << windows.client(w);
     const Box before = windows.client(w);
     ASSERT_EQ(before.height(), 400);
     // The drag begins with the first move over the caption after the page has seen the
@@ -514,7 +517,8 @@ TEST_F(NativeWindowTest, TheDemosTitleMovesItAndItsGripSizesIt) {
         if (creep < 150)
             pointerTo(pressX + ++creep, pressY);
         return windows.client(w).left != before.left;
-    }));
+    })) << windows.client(w)
+        << " creep " << creep;
     moveInSteps(pressX + creep, pressY, 80, 50, 10);
     releaseButton();
     // The window followed the pointer from wherever it was when the drag began.
@@ -539,7 +543,8 @@ TEST_F(NativeWindowTest, TheDemosTitleMovesItAndItsGripSizesIt) {
             pointerTo(gripX + grip, gripY + grip);
         }
         return windows.client(w).right != moved.right;
-    }));
+    })) << windows.client(w)
+        << " grip " << grip;
     moveInSteps(gripX + grip, gripY + grip, 120, 60);
     releaseButton();
     EXPECT_TRUE(waitUntil([&] {
