@@ -200,9 +200,7 @@ HRESULT MPSettings::audioObject(ComPtr<IDispatch>& out) {
     return S_OK;
 }
 
-HRESULT MPSettings::getBoolean(const char16_t* name, VARIANT_BOOL* out) {
-    if (out == nullptr)
-        return E_POINTER;
+HRESULT MPSettings::getValue(const char16_t* name, Variant& result) {
     ComPtr<IDispatch> audio;
     HRESULT hr = audioObject(audio);
     DISPID id = DISPID_UNKNOWN;
@@ -210,10 +208,16 @@ HRESULT MPSettings::getBoolean(const char16_t* name, VARIANT_BOOL* out) {
         hr = idOfName(audio.get(), name, id);
     if (failed(hr))
         return hr;
-    Variant result;
     DispParams none{};
-    hr = audio->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, none, &result,
-                       nullptr, nullptr);
+    return audio->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, none, &result,
+                         nullptr, nullptr);
+}
+
+HRESULT MPSettings::getBoolean(const char16_t* name, VARIANT_BOOL* out) {
+    if (out == nullptr)
+        return E_POINTER;
+    Variant result;
+    HRESULT hr = getValue(name, result);
     if (succeeded(hr))
         *out = static_cast<VARIANT_BOOL>(result.i2()); // the 16-bit data, unconverted
     return hr;
@@ -222,17 +226,8 @@ HRESULT MPSettings::getBoolean(const char16_t* name, VARIANT_BOOL* out) {
 HRESULT MPSettings::getInteger(const char16_t* name, std::int32_t* out) {
     if (out == nullptr)
         return E_POINTER;
-    ComPtr<IDispatch> audio;
-    HRESULT hr = audioObject(audio);
-    DISPID id = DISPID_UNKNOWN;
-    if (succeeded(hr))
-        hr = idOfName(audio.get(), name, id);
-    if (failed(hr))
-        return hr;
     Variant result;
-    DispParams none{};
-    hr = audio->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, none, &result,
-                       nullptr, nullptr);
+    HRESULT hr = getValue(name, result);
     if (succeeded(hr))
         *out = result.i4();
     return hr;

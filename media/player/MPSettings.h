@@ -84,6 +84,8 @@ public:
 private:
     // The audio object, or OLE_E_BLANK.
     HRESULT audioObject(ComPtr<IDispatch>& out);
+    // A property of the audio settings object, read by name.
+    HRESULT getValue(const char16_t* name, Variant& result);
     HRESULT getBoolean(const char16_t* name, VARIANT_BOOL* out);
     HRESULT getInteger(const char16_t* name, std::int32_t* out);
     HRESULT putValue(const char16_t* name, Variant value);

