@@ -276,7 +276,8 @@ protected:
 
 // Only a touch screen's contacts drive the gesture engine, and Xvfb has no touch device:
 // these drags are the pointer's, which reaches the page as it is. Kept for a machine with a
-// touch device (run with --gtest_also_run_disabled_tests).
+// touch device (run with --gtest_also_run_disabled_tests); host_touch_inertia_test feeds a
+// touch screen's events to the engine of a real browser instead.
 TEST_F(TouchTest, DISABLED_AQuickFlickScrollsOnAndASlowDragOnlyAsFarAsDragged) {
     // A slow drag: the pointer rests before it lets go.
     run(drag(200, 250, 50));
@@ -308,7 +309,8 @@ TEST_F(TouchTest, DISABLED_AQuickFlickScrollsOnAndASlowDragOnlyAsFarAsDragged) {
 
 // Only a touch screen's contacts drive the gesture engine, and Xvfb has no touch device:
 // these drags are the pointer's, which reaches the page as it is. Kept for a machine with a
-// touch device (run with --gtest_also_run_disabled_tests).
+// touch device (run with --gtest_also_run_disabled_tests); host_touch_inertia_test feeds a
+// touch screen's events to the engine of a real browser instead.
 TEST_F(TouchTest, DISABLED_ATapThatMovesFivePixelsOrLessIsNoFlick) {
     const std::string w = std::to_string(window);
     run({"xdotool", "mousemove", "--window", w, "200", "200", "mousedown", "1", "mousemove",
