@@ -369,7 +369,7 @@ int main(int argc, char** argv) {
         return (s.uiKiB + s.webKiB) / 1024.0;
     };
 
-    std::printf("start-up on a local page, median of %d rounds (the splash shown in %ld)\n", rounds,
+    std::printf("start-up on a local page, median of %d rounds (the splash first in %ld)\n", rounds,
                 static_cast<long>(splashes(ours)));
     print({
         {"start to document complete", column(ours, document), "bare WebKitGTK",
