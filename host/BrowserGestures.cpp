@@ -100,13 +100,16 @@ bool BrowserGestures::feed(GdkEvent* event) {
         if (type == GDK_TOUCH_BEGIN) {
             touchSequence_ = true;
             engine_.touchDown(at);
-            return engine_.press(at);
+            const bool pass = engine_.press(at);
+            browserTouch_.reset(pass ? gdk_event_copy(event) : nullptr);
+            return pass;
         }
         if (type == GDK_TOUCH_UPDATE)
             return engine_.move(at, true);
         touchSequence_ = false;
         engine_.touchUp(at);
         const bool pass = engine_.release(at);
+        browserTouch_.reset();
         g_debug("touch: release, %s", engine_.inertiaRunning() ? "inertia" : "no inertia");
         return pass;
     }
@@ -200,7 +203,22 @@ void BrowserGestures::sendMouseMove(GesturePoint at) {
     forward(GDK_MOTION_NOTIFY, at);
 }
 
-void BrowserGestures::cancelBrowserPress(GesturePoint) {
+void BrowserGestures::cancelBrowserPress(GesturePoint at) {
+    if (browserTouch_) {
+        // The browser's contact is cancelled where it was last: no tap, and the page's list
+        // of touches loses it.
+        std::unique_ptr<GdkEvent, EventFree> cancel(gdk_event_copy(browserTouch_.get()));
+        browserTouch_.reset();
+        cancel->touch.type = GDK_TOUCH_CANCEL;
+        cancel->touch.time = GDK_CURRENT_TIME;
+        cancel->touch.x_root += at.x - cancel->touch.x;
+        cancel->touch.y_root += at.y - cancel->touch.y;
+        cancel->touch.x = at.x;
+        cancel->touch.y = at.y;
+        cancel->touch.state = static_cast<GdkModifierType>(cancel->touch.state | GDK_BUTTON1_MASK);
+        forwardAsIs(cancel.get());
+        return;
+    }
     // A release far outside the page ends the browser's press on no element, so that
     // nothing is clicked.
     forward(GDK_BUTTON_RELEASE, {-32768, -32768});

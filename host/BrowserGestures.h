@@ -3,7 +3,9 @@
 // events go through the engine before the browser sees them (the engine decides which the
 // browser still gets), its 50 ms timer runs on the main loop, and what the engine sends the
 // browser of its own (a move at the pointer, the end of a press without a click) reaches the
-// widget as synthesised events. Gesture handlers are added to and removed from engine().
+// widget as synthesised events. A touch contact whose end the engine keeps from the browser
+// (a flick) reaches the browser as cancelled, so the page does not hold a finger that is
+// gone. Gesture handlers are added to and removed from engine().
 //
 // The engine sees one event at a time. Its handlers reach the page through the script
 // bridge, which runs rounds of the main loop while it waits; input and timer ticks that
@@ -66,8 +68,11 @@ private:
     std::deque<std::unique_ptr<GdkEvent, EventFree>> deferred_;
     GestureEngine engine_;
     platform::glib::MainLoopSource timer_;
-    bool forwarding_ = false;     // an event of our own is on its way to the browser
-    bool touchSequence_ = false;  // a touch contact drives the gesture
+    bool forwarding_ = false;    // an event of our own is on its way to the browser
+    bool touchSequence_ = false; // a touch contact drives the gesture
+    // The begin of the touch contact the browser was given as the gesture's press: the
+    // browser is told that contact was cancelled when it will not see its end.
+    std::unique_ptr<GdkEvent, EventFree> browserTouch_;
     unsigned pointerButtons_ = 0; // the modifier state of the last pointer event
 };
 

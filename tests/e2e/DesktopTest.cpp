@@ -191,7 +191,8 @@ TEST_F(SessionTest, WithoutAnyBusThePageRunsAndClosesNormally) {
 
 // ---- Drags and flicks -------------------------------------------------------------------
 
-// A long page that reports its scroll position on each key, and each click.
+// A long page that reports its scroll position on each key and each click, and each double
+// click.
 constexpr const char* kLongPage = R"(<!DOCTYPE html>
 <html><head><style>/*<ui:window xmlns:ui="urn:schemas-tavimark-mixed1.0" type="normal"
 clientWidth="400px" clientHeight="300px"/>*/</style>
@@ -200,6 +201,7 @@ background:linear-gradient(#fff,#000)}</style></head><body><div></div>
 <script>
 addEventListener("keydown", () => fetch("SERVER/top?v=" + Math.round(document.scrollingElement.scrollTop)));
 addEventListener("click", () => fetch("SERVER/click?v=" + Math.round(document.scrollingElement.scrollTop)));
+addEventListener("dblclick", (e) => fetch("SERVER/dblclick?v=" + e.detail));
 addEventListener("load", () => fetch("SERVER/ready?v=1"));
 </script></body></html>)";
 
@@ -276,7 +278,8 @@ protected:
 
 // Only a touch screen's contacts drive the gesture engine, and Xvfb has no touch device:
 // these drags are the pointer's, which reaches the page as it is. Kept for a machine with a
-// touch device (run with --gtest_also_run_disabled_tests).
+// touch device (run with --gtest_also_run_disabled_tests); host_touch_inertia_test feeds a
+// touch screen's events to the engine of a real browser instead.
 TEST_F(TouchTest, DISABLED_AQuickFlickScrollsOnAndASlowDragOnlyAsFarAsDragged) {
     // A slow drag: the pointer rests before it lets go.
     run(drag(200, 250, 50));
@@ -308,7 +311,8 @@ TEST_F(TouchTest, DISABLED_AQuickFlickScrollsOnAndASlowDragOnlyAsFarAsDragged) {
 
 // Only a touch screen's contacts drive the gesture engine, and Xvfb has no touch device:
 // these drags are the pointer's, which reaches the page as it is. Kept for a machine with a
-// touch device (run with --gtest_also_run_disabled_tests).
+// touch device (run with --gtest_also_run_disabled_tests); host_touch_inertia_test feeds a
+// touch screen's events to the engine of a real browser instead.
 TEST_F(TouchTest, DISABLED_ATapThatMovesFivePixelsOrLessIsNoFlick) {
     const std::string w = std::to_string(window);
     run({"xdotool", "mousemove", "--window", w, "200", "200", "mousedown", "1", "mousemove",
@@ -316,6 +320,23 @@ TEST_F(TouchTest, DISABLED_ATapThatMovesFivePixelsOrLessIsNoFlick) {
     ASSERT_TRUE(logged("touch: release, no inertia", 1)) << shell->output();
     EXPECT_TRUE(report("/click")) << shell->output();
     EXPECT_EQ(occurrences(shell->output(), "touch: release, inertia"), 0) << shell->output();
+}
+
+// A double click with the mouse is the page's: the gesture engine, which takes only touch
+// contacts, leaves its second press to the browser.
+TEST_F(TouchTest, APagesDoubleClickReachesIt) {
+    const std::string w = std::to_string(window);
+    // A user clicks twice again when the first two clicks were too far apart to count as a
+    // double click (a busy machine may delay the second).
+    bool reached = false;
+    for (int attempt = 0; attempt < 5 && !reached; ++attempt) {
+        run({"xdotool", "mousemove", "--window", w, "100", "100", "click", "--repeat", "2",
+             "--delay", "50", "1"});
+        reached = waitUntil([&] { return count("/dblclick") > 0; }, 5s);
+    }
+    ASSERT_TRUE(reached) << shell->output();
+    EXPECT_EQ(report("/dblclick"), "2");
+    EXPECT_GE(count("/click"), 2u);
 }
 
 // ---- Keeping the screen awake ----------------------------------------------------------

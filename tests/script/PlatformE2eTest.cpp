@@ -257,6 +257,8 @@ setTimeout(function() {
         << property(id, "WM_TRANSIENT_FOR");
     EXPECT_NE(property(id, "_NET_WM_STATE").find("_NET_WM_STATE_MODAL"), std::string::npos);
     activate(id);
+    // As it opens: the page's title, its filters, the folder it was given.
+    screenshot("file-dialog-open-shown");
 
     keys("ctrl+l");
     type(notes.string());
