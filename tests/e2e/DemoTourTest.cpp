@@ -350,6 +350,15 @@ protected:
         });
     }
 
+    // The probe's questions and answers; they outlive the server, whose connection threads
+    // may wait on them until it is gone.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    long asked_ = 0;
+    long answered_ = 0;
+    bool stopping_ = false;
+    std::map<std::string, std::string> state_;
+
     XSession x;
     XWindows windows{x.display()};
     PrivateBus bus;
@@ -357,13 +366,6 @@ protected:
     TempDir overlay, tmp, out;
     std::optional<Process> shell;
     XWindow window = 0;
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    long asked_ = 0;
-    long answered_ = 0;
-    bool stopping_ = false;
-    std::map<std::string, std::string> state_;
 };
 
 TEST_F(DemoTourTest, EverySectionOfTheDemoWorksThroughRealInput) {
