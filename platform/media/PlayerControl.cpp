@@ -294,6 +294,9 @@ PlayerControl::PlayerControl()
     graph_ = makeObject<MediaGraph>(playbin_.get());
 
     GstRef<GstElement> audio = createAudioOutput(&audioOutputName_);
+    // Which of the outputs plays the sound: what tells a user without a sound server why
+    // nothing is heard.
+    g_debug("player: sound goes to %s", audioOutputName_ ? audioOutputName_ : "no output");
     audioEffects_ = AudioEffects::create(audio.get());
     if (GstElement* output = audioEffects_->element() ? audioEffects_->element() : audio.get())
         g_object_set(playbin_.get(), "audio-sink", output, nullptr);
