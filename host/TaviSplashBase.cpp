@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <utility>
+
 #include "app/TaviHost.h"
 #include "platform/web/BrowserControl.h"
 
@@ -12,6 +14,8 @@ TaviSplashBase::TaviSplashBase(com::ComPtr<app::TaviHost> host, WebSession& sess
     : HostDialog(std::move(host), session), parent_(&parent) {}
 
 TaviSplashBase::~TaviSplashBase() {
+    if (mapDeadline_)
+        g_source_remove(mapDeadline_);
     if (GtkWindow* w = window())
         g_signal_handlers_disconnect_by_data(w, this);
 }
@@ -25,6 +29,7 @@ void TaviSplashBase::createWithOwner(std::unique_ptr<app::HostWindow> self,
     gtk_window_set_role(w, "splash");
     g_signal_connect(w, "configure-event", G_CALLBACK(onConfigure), this);
     g_signal_connect(w, "map-event", G_CALLBACK(onConfigure), this);
+    g_signal_connect(w, "map-event", G_CALLBACK(onMapped), this);
     // Before the page's own handlers (the view's class handlers run last).
     GtkWidget* view = GTK_WIDGET(browser()->view().get());
     for (const char* signal : {"button-press-event", "button-release-event", "motion-notify-event"})
@@ -38,20 +43,43 @@ void TaviSplashBase::dismiss() {
 bool TaviSplashBase::onNavigateError(const std::u16string&, const std::u16string&, com::HRESULT) {
     // Nothing to show for it; but the parent must not wait for a page that will not come
     // (its web process gone, say).
-    if (!pageShown_) {
-        pageShown_ = true;
-        if (parent_)
-            parent_->splashShown(*this);
-    }
+    documentDone_ = true;
+    mapped_ = true; // nothing will be mapped for it
+    reportShown();
     return false;
+}
+
+void TaviSplashBase::reportShown() {
+    if (pageShown_ || !documentDone_)
+        return;
+    if (!mapped_) {
+        // The window is shown once the page is laid out, and mapped by the window manager
+        // after that; a window manager that never maps it holds nothing up for long.
+        if (!mapDeadline_)
+            mapDeadline_ = g_timeout_add(
+                mapDeadlineMs,
+                [](gpointer data) -> gboolean {
+                    auto* self = static_cast<TaviSplashBase*>(data);
+                    self->mapDeadline_ = 0;
+                    self->mapped_ = true;
+                    self->reportShown();
+                    return G_SOURCE_REMOVE;
+                },
+                this);
+        return;
+    }
+    if (mapDeadline_)
+        g_source_remove(std::exchange(mapDeadline_, 0u));
+    pageShown_ = true;
+    if (parent_)
+        parent_->splashShown(*this);
 }
 
 bool TaviSplashBase::onDocumentCompleted(const std::u16string& url) {
     const bool layOutNow = HostDialog::onDocumentCompleted(url);
-    if (isDocumentReady() && !pageShown_) {
-        pageShown_ = true;
-        if (parent_)
-            parent_->splashShown(*this);
+    if (isDocumentReady()) {
+        documentDone_ = true;
+        reportShown();
     }
     return layOutNow;
 }
@@ -99,6 +127,12 @@ void TaviSplashBase::keepOthersBehind() {
 
 int TaviSplashBase::onConfigure(GtkWindow*, void*, TaviSplashBase* self) {
     self->keepOthersBehind();
+    return FALSE;
+}
+
+int TaviSplashBase::onMapped(GtkWindow*, void*, TaviSplashBase* self) {
+    self->mapped_ = true;
+    self->reportShown();
     return FALSE;
 }
 

@@ -9,7 +9,9 @@
 //    closing the splash closes the application's window, which then takes the splash
 //    with it;
 //  - its parent ends it with dismiss() once its own document is complete, and not before
-//    the splash has shown its page.
+//    the splash has shown its page: its page complete and its window mapped on the screen
+//    (or, should the window manager never map it, a moment later), so that the splash
+//    comes first on the screen.
 //
 // The parent owns nothing of it: the splash belongs to its window, like every host dialog,
 // and tells the parent when it is gone. UI thread only.
@@ -34,8 +36,11 @@ public:
     bool onNavigateError(const std::u16string& url, const std::u16string& frame,
                          com::HRESULT status) override;
 
-    // Its page has completed (and is shown or about to be).
+    // Its page has completed and its window is on the screen (or will not be).
     bool pageShown() const { return pageShown_; }
+
+    // How long the splash waits for its window to be mapped once its page is complete.
+    static constexpr unsigned mapDeadlineMs = 2000;
 
 protected:
     void onClose() override;
@@ -48,10 +53,16 @@ private:
     std::vector<GtkWindow*> otherVisibleWindows() const;
     void keepOthersBehind();
     static int onConfigure(GtkWindow* window, void* event, TaviSplashBase* self);
+    static int onMapped(GtkWindow* window, void* event, TaviSplashBase* self);
+    // Tells the parent, once, that the page is shown.
+    void reportShown();
     static int onPointer(void* widget, void* event, TaviSplashBase* self);
 
     HostDialog* parent_; // null once the parent is going
     bool pageShown_ = false;
+    bool documentDone_ = false;
+    bool mapped_ = false;
+    unsigned mapDeadline_ = 0; // the source that stops waiting for the map
 };
 
 } // namespace norv::host

@@ -413,18 +413,43 @@ TEST_F(ShellTest, EndOfSessionClosesTheHostWindows) {
 }
 
 TEST_F(ShellTest, BrowserKeepsItsDataUnderTheProgramsOptionKeyPath) {
-    server.serve("/store.html", "<!DOCTYPE html><script>localStorage.setItem('k', 'v');"
-                                "fetch('/stored');</script>");
+    // The page tells what it finds, then stores a value and a cookie that outlive the run.
+    server.serve("/store.html",
+                 "<!DOCTYPE html><script>var had = [localStorage.getItem('k'), document.cookie];"
+                 "localStorage.setItem('k', 'v'); document.cookie = 'c=1; max-age=3600';"
+                 "fetch('/stored?had=' + encodeURIComponent(had.join('|')));</script>");
     std::ofstream(cwd.path() / "start.htm", std::ios::trunc)
         << "<!DOCTYPE html><script>location.replace('" << server.url("/store.html")
         << "');</script>";
-    Process shell = start(NORV_VIEW_RELATIVE);
-    ASSERT_TRUE(server.waitForPath("/stored")) << shell.output();
     const std::filesystem::path key = "Software/{94DDA361-A0BD-4211-8248-AC4AD9C47972}/App";
     const auto data = x.home() / ".local/share" / key;
     const auto cache = x.home() / ".cache" / key;
-    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(data / "localstorage"); }));
-    EXPECT_TRUE(std::filesystem::is_directory(cache));
+    {
+        Process shell = start(NORV_VIEW_RELATIVE);
+        auto first = server.waitForPath("/stored");
+        ASSERT_TRUE(first) << shell.output();
+        EXPECT_EQ(first->param("had"), "|");
+        EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(data / "localstorage"); }));
+        EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(data / "cookies.sqlite"); }));
+        EXPECT_TRUE(std::filesystem::is_directory(cache));
+        std::string id = waitForWindow("^Norv E2E$");
+        ASSERT_FALSE(id.empty());
+        XConnection display(x.display());
+        ASSERT_TRUE(display);
+        display.requestClose(windowId(id));
+        EXPECT_EQ(shell.wait(), 0) << shell.output();
+    }
+    // The next start finds both.
+    auto stored = [&] {
+        return server.count([](const HttpRequest& r) { return r.path == "/stored"; });
+    };
+    Process shell = start(NORV_VIEW_RELATIVE);
+    ASSERT_TRUE(waitUntil([&] { return stored() == 2; })) << shell.output();
+    std::optional<std::string> had;
+    for (const HttpRequest& r : server.requests())
+        if (r.path == "/stored")
+            had = r.param("had");
+    EXPECT_EQ(had, "v|c=1");
     shell.stop();
 }
 
