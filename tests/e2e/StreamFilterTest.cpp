@@ -208,10 +208,12 @@ TEST_F(StreamFilterTest, AnAudioFilterSeesEveryBufferInOrderInTheNegotiatedForma
         var f = { process: function (t, t0, t1, data, size) {
             if (!type) {
                 type = stream.getStreamType(1);
-                // The record's bytes: lSampleSize at 40, then the WAVEFORMATEX at 72.
-                var u32 = function (i) { return type[i] | type[i + 1] << 8 | type[i + 2] << 16 |
-                                                type[i + 3] << 24; };
-                sampleSize = u32(40); rate = u32(76); frame = type[84] | type[85] << 8;
+                // The record's fields; the format block is a WAVEFORMATEX.
+                var f = type.pbFormat;
+                report('record', [type.majortype, type.formattype, type.pUnk,
+                                  f instanceof Uint8Array && f.length == type.cbFormat].join(' '));
+                sampleSize = type.lSampleSize;
+                rate = f[4] | f[5] << 8 | f[6] << 16 | f[7] << 24; frame = f[12] | f[13] << 8;
             }
             calls++; total += t1 - t0;
             // The container's times are whole milliseconds.
@@ -246,6 +248,10 @@ TEST_F(StreamFilterTest, AnAudioFilterSeesEveryBufferInOrderInTheNegotiatedForma
     t >> sampleSize >> frame >> rate;
     EXPECT_EQ(rate, 44100);
     EXPECT_EQ(sampleSize, frame);
+    // Audio, a WAVEFORMATEX format block, no interface pointer.
+    EXPECT_EQ(reported("record").value_or("none"),
+              "{73647561-0000-0010-8000-00AA00389B71} {05589F81-C356-11CE-BF01-00AA0055595A} "
+              " true");
     EXPECT_TRUE(frame == 4 || frame == 8) << *type; // two channels of S16 or F32
 }
 
