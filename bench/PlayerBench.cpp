@@ -8,10 +8,14 @@
 //   - with the taps and a spectrum listener at 50 ms,
 //   - with the taps and a filter written in page script (a real WebKit page through the
 //     script bridge) on the audio stream,
-// and then 1280 x 720 BGRx frames (30 a second of medium) sent through a filter chain on a
-// streaming thread, with a native no-op filter and with the page's filter. For the page's
-// filter it prints the round trip of one call per buffer (median and 99th percentile: from
-// the streaming thread handing the buffer over until the page's bytes are back in it).
+// then 1280 x 720 BGRx frames (30 a second of medium) sent through a filter chain on a
+// streaming thread, with a native no-op filter and with the page's filter (the direct chain,
+// the reference for the video path), and last a 1280 x 720 VP8 medium of the same length
+// played with its frames going through the video presenter's tap to the same two filters:
+// frames filtered, round trips and the CPU the page's filter adds per frame, as ratios to
+// the direct chain. For the filters it prints the round trip of one call per buffer (median
+// and 99th percentile: from the streaming thread handing the buffer over until the page's
+// bytes are back in it).
 // Each configuration runs three times, interleaved; the median counts. Printed: CPU seconds,
 // the ratio to plain playbin, the extra CPU as a share of one core when the medium plays in
 // real time ((CPU - plain CPU) / medium length), how much faster than real time it ran, and
@@ -259,7 +263,7 @@ GstElement* fakeSink() {
     return sink;
 }
 
-enum class Setup { plain, taps, noOpFilter, spectrum, scriptAudio };
+enum class Setup { plain, taps, noOpFilter, spectrum, scriptAudio, noOpVideo, scriptVideo };
 const char* nameOf(Setup s) {
     switch (s) {
     case Setup::plain:
@@ -272,6 +276,10 @@ const char* nameOf(Setup s) {
         return "taps, spectrum at 50 ms";
     case Setup::scriptAudio:
         return "taps, page filter, audio";
+    case Setup::noOpVideo:
+        return "presenter, no-op filter";
+    case Setup::scriptVideo:
+        return "presenter, page filter";
     }
     return "";
 }
@@ -280,7 +288,7 @@ struct Run {
     double cpu = 0;
     double wall = 0;
     int deliveries = 0;        // spectrum listener calls
-    std::vector<double> trips; // page filter round trips, microseconds
+    std::vector<double> trips; // filter round trips, microseconds (one per filtered buffer)
 };
 
 IMPStreamFilter* pageFilter = nullptr;
@@ -290,6 +298,8 @@ Run play(const std::string& uri, Setup setup) {
     g_object_set(playbin, "uri", uri.c_str(), "audio-sink", fakeSink(), nullptr);
     ComPtr<MPStream> stream;
     ComPtr<Listener> listener;
+    // Lives as long as the pipeline: a presenter that goes stops handing frames over.
+    ComPtr<MPVideoPresenter> presenter;
     auto trips = std::make_shared<RoundTrips>();
     if (setup == Setup::plain) {
         g_object_set(playbin, "video-sink", fakeSink(), nullptr);
@@ -311,7 +321,7 @@ Run play(const std::string& uri, Setup setup) {
         g_object_set(playbin, "audio-filter", filter, nullptr);
         gst_object_unref(filter);
         // The video presenter between two converters, as the control links it.
-        auto presenter = makeObject<MPVideoPresenter>(makeObject<Provider>(stream.get()).get());
+        presenter = makeObject<MPVideoPresenter>(makeObject<Provider>(stream.get()).get());
         GstElement* element = nullptr;
         presenter->CreateElement(&element);
         GstElement* bin = gst_bin_new("video-output");
@@ -334,6 +344,14 @@ Run play(const std::string& uri, Setup setup) {
             stream->insertFilter(makeObject<Stopwatch>(trips, true).get(), 1);
             stream->insertFilter(pageFilter, 1);
             stream->insertFilter(makeObject<Stopwatch>(trips, false).get(), 1);
+        }
+        if (setup == Setup::noOpVideo || setup == Setup::scriptVideo) {
+            stream->insertFilter(makeObject<Stopwatch>(trips, true).get(), 2);
+            if (setup == Setup::noOpVideo)
+                stream->insertFilter(makeObject<NoOpFilter>().get(), 2);
+            else
+                stream->insertFilter(pageFilter, 2);
+            stream->insertFilter(makeObject<Stopwatch>(trips, false).get(), 2);
         }
     }
 
@@ -364,6 +382,7 @@ Run play(const std::string& uri, Setup setup) {
     gst_object_unref(bus);
     gst_element_set_state(playbin, GST_STATE_NULL);
     gst_object_unref(playbin);
+    presenter.reset();
     if (stream)
         stream->detachTaps();
     if (listener)
@@ -487,6 +506,44 @@ int main(int argc, char** argv) {
                     (std::to_string(static_cast<int>(percentile(r.trips, 0.5))) + "/" +
                      std::to_string(static_cast<int>(percentile(r.trips, 0.99))) + " us")
                         .c_str());
+
+    // The same frames through the presenter's tap of a playing 1280 x 720 medium (decoding
+    // included in its CPU; the page's share is the difference to the native filter's run).
+    auto video = dir / "medium720.webm";
+    std::printf("\nmaking %d s of Vorbis and 1280x720 VP8 at 30 frames a second...\n", seconds);
+    makeMedium(video, seconds, "width=1280,height=720");
+    gchar* videoUri = gst_filename_to_uri(video.c_str(), nullptr);
+    std::vector<Run> presented[2];
+    for (int round = 0; round < 3; ++round) {
+        presented[0].push_back(play(videoUri, Setup::noOpVideo));
+        presented[1].push_back(play(videoUri, Setup::scriptVideo));
+    }
+    g_free(videoUri);
+    const Run nativePresented = median(presented[0]);
+    const Run pagePresented = median(presented[1]);
+    std::printf("\n1280x720 VP8 through the presenter %9s %9s %13s %16s\n", "CPU s", "frames",
+                "speed vs 1x", "trip median/p99");
+    for (auto [name, r] : {std::pair{"native no-op filter", nativePresented},
+                           std::pair{"page filter", pagePresented}})
+        std::printf("%-34s %9.3f %9zu %12.1fx %16s\n", name, r.cpu, r.trips.size(),
+                    seconds / r.wall,
+                    (std::to_string(static_cast<int>(percentile(r.trips, 0.5))) + "/" +
+                     std::to_string(static_cast<int>(percentile(r.trips, 0.99))) + " us")
+                        .c_str());
+    // Against the direct chain: the page filter's extra CPU per frame and its round trip.
+    auto perFrame = [](const Run& page, const Run& native) {
+        return page.trips.empty()
+                   ? 0.0
+                   : (page.cpu - native.cpu) / static_cast<double>(page.trips.size());
+    };
+    const double directPerFrame = perFrame(pageFrames, nativeFrames);
+    const double presentedPerFrame = perFrame(pagePresented, nativePresented);
+    const double directTrip = percentile(pageFrames.trips, 0.5);
+    std::printf("presenter path vs direct chain: frames %zu of %d, page filter CPU per frame "
+                "%.2f ms vs %.2f ms (%.2fx), round trip median %.2fx\n",
+                pagePresented.trips.size(), frames, 1e3 * presentedPerFrame, 1e3 * directPerFrame,
+                directPerFrame > 0 ? presentedPerFrame / directPerFrame : 0.0,
+                directTrip > 0 ? percentile(pagePresented.trips, 0.5) / directTrip : 0.0);
     std::printf("(CPU s includes the page's web process)\n");
     g_free(uri);
     std::filesystem::remove_all(dir);

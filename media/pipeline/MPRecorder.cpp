@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "platform/com/Exceptions.h"
 
@@ -56,7 +57,10 @@ HRESULT MPRecorder::startup() {
     return com::guard(IMPRecorder::iid, [&]() -> HRESULT {
         std::lock_guard lock(lock_);
         started_ = true;
-        if (!recordPending_)
+        // A pending record is carried out once. The player starts its parts again when a
+        // pipeline is built or its first sample comes; a record still marked pending then
+        // would resume a recording paused meanwhile.
+        if (!std::exchange(recordPending_, false))
             return com::S_OK;
         return recordLocked();
     });

@@ -5,6 +5,8 @@
 
 #include "media/pipeline/ScriptStreamFilter.h"
 #include "platform/com/GlobalInterfaceTable.h"
+#include "platform/web/ScriptBridge.h"
+#include "typelib/NorvViewTypes.h"
 
 namespace norv::media {
 
@@ -27,6 +29,8 @@ struct MPStream::Listener {
 MPStream::MPStream() : listener_(std::make_shared<Listener>()) {
     // The page's own filters reach the lists as script objects of the bridge.
     ScriptStreamFilter::enable();
+    // getStreamType's media type reaches page script as an object with the record's fields.
+    web::ScriptBridge::describeRecord(typelib::amMediaTypeRecordInfo());
 }
 
 MPStream::~MPStream() {

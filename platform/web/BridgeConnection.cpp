@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include "platform/com/ErrorInfo.h"
 #include "platform/com/Exceptions.h"
@@ -564,6 +565,45 @@ HRESULT BridgeConnection::lookUp(std::uint32_t handle, const std::u16string& nam
 }
 
 namespace {
+std::mutex recordsLock;
+std::vector<const com::RecordInfo*>& knownRecords() {
+    static std::vector<const com::RecordInfo*> records;
+    return records;
+}
+} // namespace
+
+void BridgeConnection::describeRecord(const com::RecordInfo& record) {
+    std::lock_guard lock(recordsLock);
+    auto& records = knownRecords();
+    if (std::none_of(records.begin(), records.end(),
+                     [&](const com::RecordInfo* r) { return r->name == record.name; }))
+        records.push_back(&record);
+}
+
+std::vector<const com::RecordInfo*>
+BridgeConnection::describedRecords(const std::vector<const com::RecordInfo*>& besides) {
+    std::vector<const com::RecordInfo*> records = besides; // the element's own come first
+    std::lock_guard lock(recordsLock);
+    const auto& known = knownRecords();
+    records.insert(records.end(), known.begin(), known.end());
+    return records;
+}
+
+const com::ParamInfo* BridgeConnection::describedResult(com::IDispatch* object, DISPID id,
+                                                        std::uint16_t flags) {
+    std::uint32_t count = 0;
+    if (!object || com::failed(object->GetTypeInfoCount(&count)) || count == 0)
+        return nullptr;
+    ComPtr<com::ITypeInfo> typeInfo;
+    const com::InterfaceInfo* info = nullptr;
+    if (com::failed(object->GetTypeInfo(0, com::LOCALE_USER_DEFAULT, typeInfo.put())) ||
+        !typeInfo || com::failed(typeInfo->GetInterfaceInfo(&info)) || !info)
+        return nullptr;
+    const com::FuncInfo* f = info->findForCall(id, flags);
+    return f && f->retval ? &*f->retval : nullptr;
+}
+
+namespace {
 // Checks the (handle, name, ...) head every member request starts with.
 bool memberHead(const std::vector<Value>& args, std::size_t minimum) {
     return args.size() >= minimum && args[0].tag == Tag::NativeObject && args[1].isString();
@@ -607,7 +647,8 @@ void BridgeConnection::onGet(const std::vector<Value>& args, rpc::Message& reply
         reply.values = {invokeFailure(hr, excep)};
         return;
     }
-    reply.values = {toWire(result)};
+    reply.values = {resultToWire(
+        result, describedResult(object.get(), id, com::DISPATCH_PROPERTYGET), describedRecords())};
 }
 
 void BridgeConnection::onPut(const std::vector<Value>& args, rpc::Message& reply) {
@@ -693,9 +734,13 @@ void BridgeConnection::onCall(const std::vector<Value>& args, rpc::Message& repl
     }
     if (com::failed(hr))
         reply.values = {invokeFailure(hr, excep)};
-    else {
+    else if (!params.namedArgs.empty())
         reply.values = {toWire(result)};
-    }
+    else
+        reply.values = {resultToWire(
+            result,
+            describedResult(object.get(), id, com::DISPATCH_METHOD | com::DISPATCH_PROPERTYGET),
+            describedRecords())};
 }
 
 void BridgeConnection::onHas(const std::vector<Value>& args, rpc::Message& reply) {
@@ -843,7 +888,7 @@ void BridgeConnection::onElementMember(const std::vector<Value>& args, rpc::Mess
     // What the call needs, taken now: serving it may run the main loop, where the page can
     // let go of the element.
     ComPtr<com::IDispatch> object(site.object());
-    const std::vector<const com::RecordInfo*> records = site.records();
+    const std::vector<const com::RecordInfo*> records = describedRecords(site.records());
     const com::ParamInfo* description = member->result(action, count);
     bool put = action == rpc::ElementAction::Put;
     bool putRef = false;

@@ -55,6 +55,8 @@ class ScriptObject;
 class BridgeConnection final : public std::enable_shared_from_this<BridgeConnection>,
                                private rpc::Endpoint::Side {
 public:
+    // See ScriptBridge::describeRecord.
+    static void describeRecord(const com::RecordInfo& record);
     // What the connection asks of the bridge that accepted it (on the UI thread).
     struct Host {
         virtual void documentReady(const com::Bstr& url) = 0;
@@ -193,6 +195,10 @@ private:
     bool fromWire(const rpc::Value& value, com::Variant& out, rpc::Value& error);
     rpc::Value dispatchToWire(com::IDispatch* object);
 
+    // The records of ScriptBridge::describeRecord, and those of one element besides.
+    static std::vector<const com::RecordInfo*>
+    describedRecords(const std::vector<const com::RecordInfo*>& besides = {});
+
     void onGet(const std::vector<rpc::Value>& args, rpc::Message& reply);
     void onPut(const std::vector<rpc::Value>& args, rpc::Message& reply);
     void onCall(const std::vector<rpc::Value>& args, rpc::Message& reply);
@@ -207,6 +213,10 @@ private:
     // A member's result as script gets it: records as plain objects.
     rpc::Value resultToWire(const com::Variant& result, const com::ParamInfo* description,
                             const std::vector<const com::RecordInfo*>& records);
+    // The result a call of member `id` of a native object with DISPATCH_* `flags` gives, as
+    // the object's own type information describes it; null when it does not.
+    static const com::ParamInfo* describedResult(com::IDispatch* object, com::DISPID id,
+                                                 std::uint16_t flags);
     // The arguments of a call into the page. A byte reference followed by its size becomes
     // the shared bytes it names, or a copy of them in `copies` (copied back by the caller).
     struct ByteCopy {

@@ -209,6 +209,10 @@ std::string ScriptBridge::programExtensionDirectory() {
     return found;
 }
 
+void ScriptBridge::describeRecord(const com::RecordInfo& record) {
+    BridgeConnection::describeRecord(record);
+}
+
 void ScriptBridge::prepareContext(WebKitWebContext* context,
                                   const std::string& extensionDirectory) {
     if (!context || g_object_get_data(G_OBJECT(context), preparedKey))

@@ -184,6 +184,12 @@ public:
     static std::string findExtensionDirectory(const std::string& executableDirectory,
                                               const std::string& installedDirectory);
 
+    // Makes the results of native objects' members whose type information gives them as
+    // the record `record` (by its name) reach script as plain objects with the record's
+    // fields, in every page. The description lives as long as the program; a record named
+    // once already is kept as it was.
+    static void describeRecord(const com::RecordInfo& record);
+
     // The User-Agent header of the http and https requests of `view`'s pages, set by the
     // bridge in the page's web process as each request is sent; empty: WebKit's own
     // (that of the view's settings). The text is kept with the view: the bridge attached

@@ -2,7 +2,8 @@
 // openbox on a page of its startup folder whose player element plays media the test makes
 // with GStreamer and serves over HTTP, and whose script filters the samples through
 // services.stream. What the page's filters see is reported to the test server; what they
-// change is read from the screen. No sound server runs: the player plays into the fake sink.
+// change is read from the screen or from what the recorder wrote. No sound server runs: the
+// player plays into the fake sink.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <sstream>
 
 #include "media/pipeline/MPSpectrum.h"
+#include "tests/media/pipeline/RecordingCheck.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Process.h"
 #include "tests/support/XSession.h"
@@ -18,6 +20,8 @@
 
 namespace norv::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr const char* kPlayerClass = "clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}";
 
@@ -29,9 +33,10 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 // A 400 x 300 page with a black background and one player element `p` (320 x 240, no
-// controls) running `script`; SERVER stands for the test server's address and
-// `report(name, value)` tells the server.
-std::string page(const std::string& script) {
+// controls) and the markup `after`, running `script`; SERVER stands for the test server's
+// address, FOLDER for the test's output folder, and `report(name, value)` tells the server.
+// `peak(sample)` is the band with the highest level of a spectrum delivery.
+std::string page(const std::string& script, const std::string& after = {}) {
     return std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
                        "<style>/*<ui:window xmlns:ui=\"urn:schemas-tavimark-mixed1.0\" "
                        "type=\"normal\" clientWidth=\"400px\" clientHeight=\"300px\">"
@@ -40,10 +45,11 @@ std::string page(const std::string& script) {
                        "</style><script>function report(n, v) { fetch('SERVER/report?' + n + "
                        "'=' + encodeURIComponent(v)); }</script></head><body>"
                        "<object id=\"p\" classid=\"") +
-           kPlayerClass +
-           "\" style=\"width:320px;height:240px\"></object><script>"
-           "var p = document.getElementById('p'); p.uiMode = 'none';"
-           "function hex(e) { return (e.number >>> 0).toString(16); }" +
+           kPlayerClass + "\" style=\"width:320px;height:240px\"></object>" + after +
+           "<script>var p = document.getElementById('p'); p.uiMode = 'none';"
+           "function hex(e) { return (e.number >>> 0).toString(16); }"
+           "function peak(s) { var b = 0; for (var i = 1; i < s.fftLength; i++)"
+           "  if (s.fftSpectrum(i) > s.fftSpectrum(b)) b = i; return b; }" +
            script + "</script></body></html>";
 }
 
@@ -74,6 +80,35 @@ protected:
         ASSERT_EQ(code, 0) << out;
         server.serve("/" + name, readFile(path), "video/webm");
     }
+    // Quiet mono tones at 44.1 kHz one after another, `seconds` each, as PCM WAV: quiet so
+    // that the spectrum's levels do not saturate and its peak shows the tone.
+    void makeQuietTones(const std::string& name, std::initializer_list<int> freqs, int seconds) {
+        const auto path = cwd.path() / name;
+        std::vector<std::string> cmd{"gst-launch-1.0", "-q"};
+        for (int f : freqs)
+            for (const std::string& w : std::vector<std::string>{
+                     "audiotestsrc", "freq=" + std::to_string(f), "volume=0.003",
+                     "samplesperbuffer=441", "num-buffers=" + std::to_string(seconds * 100), "!",
+                     "audio/x-raw,rate=44100,channels=1", "!", "c."})
+                cmd.push_back(w);
+        for (const char* w :
+             {"concat", "name=c", "!", "audioconvert", "!", "wavenc", "!", "filesink"})
+            cmd.push_back(w);
+        cmd.push_back("location=" + path.string());
+        auto [code, out] = runCommand(cmd);
+        ASSERT_EQ(code, 0) << out;
+        server.serve("/" + name, readFile(path), "audio/x-wav");
+    }
+    // The spectrum band that holds `freq` Hz at `rate`: FFT bin freq * 512 / rate belongs to
+    // the first band whose upper bin lies above it.
+    static int bandOf(int freq, int rate) {
+        const auto& bands = media::MPSpectrum::frequencies;
+        const int bin = freq * media::MPSpectrum::windowFrames / rate;
+        return int(
+            std::find_if(bands.begin(), bands.end(),
+                         [&](int f) { return f * media::MPSpectrum::windowFrames / rate > bin; }) -
+            bands.begin());
+    }
     // The length of a clip (of audio alone: its audio's).
     double duration(const std::string& name) {
         auto [code, out] = runCommand({"ffprobe", "-v", "error", "-show_entries", "format=duration",
@@ -86,6 +121,9 @@ protected:
         for (auto at = html.find("SERVER"); at != std::string::npos;
              at = html.find("SERVER", at + base.size()))
             html.replace(at, 6, base);
+        for (auto at = html.find("FOLDER"); at != std::string::npos;
+             at = html.find("FOLDER", at + 1))
+            html.replace(at, 6, out.path().string());
         std::ofstream(cwd.path() / "start.htm", std::ios::trunc) << html;
     }
     Process start() {
@@ -107,11 +145,14 @@ protected:
         return found;
     }
     std::optional<std::string> reported(const std::string& name,
-                                        const std::function<bool(const std::string&)>& accept) {
-        auto r = server.waitFor([&](const HttpRequest& q) {
-            auto v = q.path == "/report" ? q.param(name) : std::nullopt;
-            return v && accept(*v);
-        });
+                                        const std::function<bool(const std::string&)>& accept,
+                                        std::chrono::milliseconds deadline = 90s) {
+        auto r = server.waitFor(
+            [&](const HttpRequest& q) {
+                auto v = q.path == "/report" ? q.param(name) : std::nullopt;
+                return v && accept(*v);
+            },
+            deadline);
         return r ? r->param(name) : std::nullopt;
     }
     std::optional<std::string> reported(const std::string& name) {
@@ -153,7 +194,7 @@ protected:
     XSession x;
     XWindows windows{x.display()};
     HttpServer server;
-    TempDir cwd;
+    TempDir cwd, out;
 };
 
 TEST_F(StreamFilterTest, AnAudioFilterSeesEveryBufferInOrderInTheNegotiatedFormat) {
@@ -167,10 +208,12 @@ TEST_F(StreamFilterTest, AnAudioFilterSeesEveryBufferInOrderInTheNegotiatedForma
         var f = { process: function (t, t0, t1, data, size) {
             if (!type) {
                 type = stream.getStreamType(1);
-                // The record's bytes: lSampleSize at 40, then the WAVEFORMATEX at 72.
-                var u32 = function (i) { return type[i] | type[i + 1] << 8 | type[i + 2] << 16 |
-                                                type[i + 3] << 24; };
-                sampleSize = u32(40); rate = u32(76); frame = type[84] | type[85] << 8;
+                // The record's fields; the format block is a WAVEFORMATEX.
+                var f = type.pbFormat;
+                report('record', [type.majortype, type.formattype, type.pUnk,
+                                  f instanceof Uint8Array && f.length == type.cbFormat].join(' '));
+                sampleSize = type.lSampleSize;
+                rate = f[4] | f[5] << 8 | f[6] << 16 | f[7] << 24; frame = f[12] | f[13] << 8;
             }
             calls++; total += t1 - t0;
             // The container's times are whole milliseconds.
@@ -205,6 +248,10 @@ TEST_F(StreamFilterTest, AnAudioFilterSeesEveryBufferInOrderInTheNegotiatedForma
     t >> sampleSize >> frame >> rate;
     EXPECT_EQ(rate, 44100);
     EXPECT_EQ(sampleSize, frame);
+    // Audio, a WAVEFORMATEX format block, no interface pointer.
+    EXPECT_EQ(reported("record").value_or("none"),
+              "{73647561-0000-0010-8000-00AA00389B71} {05589F81-C356-11CE-BF01-00AA0055595A} "
+              " true");
     EXPECT_TRUE(frame == 4 || frame == 8) << *type; // two channels of S16 or F32
 }
 
@@ -315,6 +362,147 @@ TEST_F(StreamFilterTest, TheSpectrumOfA1000HzTonePeaksInTheBandThatHoldsIt) {
         EXPECT_GE(std::stoi(peaks.substr(at + key.size())), 9) << peaks;
         shell.stop();
     }
+}
+
+TEST_F(StreamFilterTest, AFilterThatZeroesTheAudioMakesWhatReachesTheSinkSilent) {
+    makeClip("tone.webm", 3);
+    // The recorder takes what plays after the page's filters: the medium played once as it
+    // is, then again with a filter (inserted ahead of the recorder) that zeroes every sample.
+    write(page(R"(
+        var rec = p.services.recorder, stream = p.services.stream, phase = 'plain';
+        rec.file = 'FOLDER/plain.wav';
+        rec.record();
+        p.addEventListener('PlayStateChange', function (e) {
+            if (e.newState != 8) return;
+            report('ended', phase);
+            if (phase != 'plain') return;
+            setTimeout(function () {
+                phase = 'zeroed';
+                stream.insertFilter(function (t, t0, t1, data) { data.fill(0); }, 1);
+                rec.file = 'FOLDER/zeroed.wav';
+                rec.record();
+                p.URL = 'SERVER/tone.webm';
+            }, 0);
+        });
+        p.URL = 'SERVER/tone.webm';)"));
+    Process shell = start();
+    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    ASSERT_TRUE(reported("ended", "zeroed")) << shell.output();
+    // The medium's end stopped each recording; both hold the whole medium.
+    const auto plain = decode(out.path() / "plain.wav");
+    const auto zeroed = decode(out.path() / "zeroed.wav");
+    const double length = duration("tone.webm");
+    EXPECT_NEAR(probe(out.path() / "plain.wav").duration, length, 0.1);
+    EXPECT_NEAR(probe(out.path() / "zeroed.wav").duration, length, 0.1);
+    EXPECT_GT(peakLevel(plain), 0.3f);
+    ASSERT_GT(zeroed.size(), std::size_t(44100));
+    EXPECT_LT(peakLevel(zeroed), 0.001f);
+}
+
+// Spectrum deliveries while the player is paused, measured against a second player whose
+// listener keeps being called: a paused player's listener gets at most the one call under
+// way as it paused, and is called again once it plays.
+TEST_F(StreamFilterTest, SpectrumDeliveriesStopWhilePausedAndComeBackWithPlay) {
+    makeQuietTones("tone.wav", {1000}, 30);
+    write(page(R"(
+        var q = document.getElementById('q'), mine = 0, other = 0, atPause = -1, atOther = 0,
+            phase = 'playing';
+        q.uiMode = 'none';
+        p.services.audioSpectrumListener(function () {
+            mine++;
+            if (phase == 'playing' && mine == 5) {
+                phase = 'pausing';
+                setTimeout(function () { p.controls.pause(); }, 0);
+            } else if (phase == 'resumed' && mine >= atPause + 3) {
+                phase = 'done';
+                report('resumed', mine - atPause);
+            }
+        }, 100);
+        p.addEventListener('PlayStateChange', function (e) {
+            if (e.newState != 2 || phase != 'pausing') return;
+            phase = 'paused'; atPause = mine; atOther = other;
+        });
+        q.services.audioSpectrumListener(function () {
+            other++;
+            if (phase == 'paused' && other >= atOther + 10) {
+                phase = 'resumed';
+                report('paused', mine - atPause);
+                setTimeout(function () { p.controls.play(); }, 0);
+            }
+        }, 100);
+        p.URL = 'SERVER/tone.wav';
+        q.URL = 'SERVER/tone.wav';)",
+               "<object id=\"q\" classid=\"" + std::string(kPlayerClass) +
+                   "\" style=\"width:40px;height:30px\"></object>"));
+    Process shell = start();
+    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    // Ten deliveries of the other player while this one was paused: at most one of its own.
+    auto paused = reported("paused");
+    ASSERT_TRUE(paused) << shell.output();
+    EXPECT_LE(std::stoi(*paused), 1);
+    EXPECT_TRUE(reported("resumed")) << shell.output();
+}
+
+// What the listener gets is the window being heard at the playback position, not the one
+// the streaming thread brought last (about a second ahead): a tone that changes at 3 s shows
+// the change within one TimeOut interval of the position the player reports at delivery.
+// A seek backwards drops what was kept from ahead: no window of the later tone follows it.
+TEST_F(StreamFilterTest, TheSpectrumDeliveredIsOfThePlayingPositionAndASeekBackDropsTheRest) {
+    makeQuietTones("tones.wav", {1000, 4000, 4000}, 3);
+    // A few deliveries on each side of the change, then a few after the seek (fewer when the
+    // machine is too busy to deliver every period before the medium gets there).
+    write(page(R"(
+        var seen = [], phase = 'first', late = 0, after = 0;
+        p.services.audioSpectrumListener(function (sample) {
+            var at = p.controls.currentPosition;
+            if (phase == 'done') return;
+            seen.push([phase, Math.round(at * 1000), peak(sample)]);
+            if (phase == 'first' && at > 3.25) late++;
+            if (phase == 'back' && at < 2.75) after++;
+            if (phase == 'first' && (late >= 3 || at >= 7.5)) {
+                phase = 'back';
+                p.controls.currentPosition = 0.5;
+            } else if (phase == 'back' && (after >= 3 || (at >= 2.5 && at < 3))) {
+                phase = 'done';
+                report('seen', JSON.stringify(seen));
+            }
+        }, 250);
+        p.URL = 'SERVER/tones.wav';)"));
+    Process shell = start();
+    ASSERT_NE(waitForWindow(), 0u) << shell.output();
+    auto seen = reported("seen");
+    ASSERT_TRUE(seen) << shell.output();
+
+    const int low = bandOf(1000, 44100), high = bandOf(4000, 44100);
+    ASSERT_NE(low, high);
+    constexpr int period = 250, change = 3000; // ms
+    int early = 0, late = 0, afterSeek = 0;
+    // seen: [["first",1234,7],...]
+    std::string rest = *seen;
+    for (std::size_t at = rest.find("[\""); at != std::string::npos;
+         at = rest.find("[\"", at + 1)) {
+        const auto phaseEnd = rest.find('"', at + 2);
+        const std::string phase = rest.substr(at + 2, phaseEnd - at - 2);
+        std::istringstream in(rest.substr(phaseEnd + 2));
+        int position = 0, band = 0;
+        char comma = 0;
+        in >> position >> comma >> band;
+        SCOPED_TRACE(phase + " " + std::to_string(position) + " " + std::to_string(band));
+        if (phase != "first" && position < change - period) {
+            // After the seek back, before the change: only the first tone.
+            EXPECT_EQ(band, low);
+            ++afterSeek;
+        } else if (phase == "first" && position < change - period) {
+            EXPECT_EQ(band, low);
+            ++early;
+        } else if (phase == "first" && position > change + period) {
+            EXPECT_EQ(band, high);
+            ++late;
+        }
+    }
+    EXPECT_GE(early, 1) << *seen;
+    EXPECT_GE(late, 1) << *seen;
+    EXPECT_GE(afterSeek, 1) << *seen;
 }
 
 } // namespace

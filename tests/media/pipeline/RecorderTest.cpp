@@ -317,9 +317,19 @@ TEST_F(RecorderTest, ARecordBeforeStartupIsCarriedOutByStartup) {
     EXPECT_EQ(recorder->startup(), com::S_OK);
     EXPECT_EQ(flag(&MPRecorder::get_recording), true);
     stream->play(1000, 0.5);
+    // The pending record is carried out once: a later startup (the player starts its parts
+    // again when the pipeline is built) neither resumes a pause nor restarts the file.
+    ASSERT_EQ(recorder->pause(), com::S_OK);
+    EXPECT_EQ(recorder->startup(), com::S_OK);
+    EXPECT_EQ(flag(&MPRecorder::get_paused), true);
+    stream->play(2000, 0.5);
+    ASSERT_EQ(recorder->record(), com::S_OK);
+    EXPECT_EQ(recorder->startup(), com::S_OK);
+    stream->play(1000, 0.5);
     ASSERT_EQ(recorder->shutdown(), com::S_OK);
     EXPECT_EQ(flag(&MPRecorder::get_stoped), true);
-    EXPECT_NEAR(test::probe(file).duration, 0.5, 0.050);
+    EXPECT_NEAR(test::probe(file).duration, 1.0, 0.050);
+    EXPECT_LT(test::relativePower(test::decode(file), 0.0, 1.0, 2000), 0.01);
 
     // Scripts reach it by name, through its dispatch interface.
     com::Variant result;

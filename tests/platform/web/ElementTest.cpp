@@ -436,6 +436,23 @@ TEST_F(ElementTest, MembersFollowTheShapesOfTheTypeInformation) {
     EXPECT_EQ(evalText(u"try { p.playState = 3; 'no' } catch (e) { typeof e.number }"), "number");
 }
 
+TEST_F(ElementTest, ANativeObjectsRecordResultIsAPlainObjectOnceTheRecordIsDescribed) {
+    // The same object handed to script as a plain native object, not as an element: its
+    // type information names the record, the program describes it once for every page.
+    auto loose = makeObject<TestPlayer>();
+    bridge_->bindScriptValue(u"window.loose",
+                             ComPtr<IDispatch>(static_cast<ITestPlayer*>(loose.get())));
+    ScriptBridge::describeRecord(norv::typelib::amMediaTypeRecordInfo());
+    ASSERT_TRUE(loadPage("<p>x</p>"));
+    EXPECT_EQ(
+        evalText(u"var t = loose.getStreamType(2); [t.majortype, t.lSampleSize, t.formattype, "
+                 u"t.pUnk, t.cbFormat, Array.from(t.pbFormat).join('.')].join()"),
+        "{73647561-0000-0010-8000-00AA00389B71},8,{05589F81-C356-11CE-BF01-00AA0055595A},,4,"
+        "1.0.2.0");
+    // Other results are as they were.
+    EXPECT_EQ(evalText(u"loose.add(40, 2) + ':' + typeof loose.controls"), "42:object");
+}
+
 TEST_F(ElementTest, EventsReachThePageAsDomEventsAndThroughTheHandlerProperty) {
     ASSERT_TRUE(loadPage("<object id='p' classid='clsid:{6BF52A52-394A-11D3-B153-00C04F79FAA6}'>"
                          "</object><script>var seen = [];"
