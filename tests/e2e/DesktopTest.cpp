@@ -4,15 +4,13 @@
 // (XTest through xdotool). What counts is what the page sees, reported to a loopback server.
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/scrnsaver.h>
-
 #include <csignal>
 #include <fstream>
 
 #include "tests/support/HttpServer.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/Process.h"
+#include "tests/support/ScreenSaverState.h"
 #include "tests/support/XSession.h"
 #include "tests/support/XWindows.h"
 
@@ -205,29 +203,6 @@ addEventListener("dblclick", (e) => fetch("SERVER/dblclick?v=" + e.detail));
 addEventListener("load", () => fetch("SERVER/ready?v=1"));
 </script></body></html>)";
 
-// Milliseconds since the X server last saw input.
-class InputIdle {
-public:
-    explicit InputIdle(const std::string& display)
-        : display_(XOpenDisplay(display.c_str())), info_(XScreenSaverAllocInfo()) {}
-    ~InputIdle() {
-        XFree(info_);
-        if (display_)
-            XCloseDisplay(display_);
-    }
-    InputIdle(const InputIdle&) = delete;
-    InputIdle& operator=(const InputIdle&) = delete;
-    unsigned long ms() {
-        return display_ && XScreenSaverQueryInfo(display_, DefaultRootWindow(display_), info_)
-                   ? info_->idle
-                   : 0;
-    }
-
-private:
-    Display* display_;
-    XScreenSaverInfo* info_;
-};
-
 class TouchTest : public DesktopTest {
 protected:
     void SetUp() override {
@@ -285,8 +260,8 @@ TEST_F(TouchTest, DISABLED_AQuickFlickScrollsOnAndASlowDragOnlyAsFarAsDragged) {
     run(drag(200, 250, 50));
     const int dragged = top();
     EXPECT_GT(dragged, 200); // the page follows the pointer, faster than it moves
-    InputIdle idle(x.display());
-    ASSERT_TRUE(waitUntil([&] { return idle.ms() >= 700; }));
+    ScreenSaverState idle(x.display());
+    ASSERT_TRUE(waitUntil([&] { return idle.idle() >= 700; }));
     run({"xdotool", "mouseup", "1"});
     ASSERT_TRUE(logged("touch: release, no inertia", 1)) << shell->output();
     EXPECT_EQ(top(), dragged);
@@ -303,7 +278,7 @@ TEST_F(TouchTest, DISABLED_AQuickFlickScrollsOnAndASlowDragOnlyAsFarAsDragged) {
     EXPECT_EQ(top(), flung); // and stays there
 
     // The page's own clicks still work after the gestures the browser never saw the end of.
-    ASSERT_TRUE(waitUntil([&] { return idle.ms() >= 400; }));
+    ASSERT_TRUE(waitUntil([&] { return idle.idle() >= 400; }));
     const std::size_t clicks = count("/click");
     run({"xdotool", "mousemove", "--window", std::to_string(window), "100", "100", "click", "1"});
     EXPECT_EQ(report("/click", clicks), std::to_string(flung));
@@ -362,35 +337,6 @@ addEventListener("keydown", (e) => {
 });
 addEventListener("load", () => fetch("SERVER/ready?v=1"));
 </script></body></html>)";
-
-// The X server as a user's screen shows it.
-class ScreenSaverState {
-public:
-    explicit ScreenSaverState(const std::string& display)
-        : display_(XOpenDisplay(display.c_str())), info_(XScreenSaverAllocInfo()) {}
-    ~ScreenSaverState() {
-        XFree(info_);
-        if (display_)
-            XCloseDisplay(display_);
-    }
-    ScreenSaverState(const ScreenSaverState&) = delete;
-    ScreenSaverState& operator=(const ScreenSaverState&) = delete;
-
-    bool query() {
-        return display_ && XScreenSaverQueryInfo(display_, DefaultRootWindow(display_), info_);
-    }
-    unsigned long idle() { return query() ? info_->idle : 0; }
-    bool on() { return query() && info_->state == ScreenSaverOn; }
-    int timeout() {
-        int timeout = 0, interval = 0, blanking = 0, exposures = 0;
-        XGetScreenSaver(display_, &timeout, &interval, &blanking, &exposures);
-        return timeout;
-    }
-
-private:
-    Display* display_;
-    XScreenSaverInfo* info_;
-};
 
 class DisplayTest : public DesktopTest {
 protected:

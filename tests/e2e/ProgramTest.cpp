@@ -181,7 +181,6 @@ TEST_F(ProgramDesktopTest, TheLogIsQuietInANormalRunAndShowsThePagesLifeWhenAske
         "navigation: to file://" + cwd.path().string() + "/",
         "bridge: a web process connected",
         "navigation: " + page + " committed",
-        "bridge: window.tavi ready in " + page,
         "navigation: " + page + " finished",
     };
     ASSERT_TRUE(waitUntil([&] { return shell.output().find(life.back()) != std::string::npos; }))
@@ -194,6 +193,9 @@ TEST_F(ProgramDesktopTest, TheLogIsQuietInANormalRunAndShowsThePagesLifeWhenAske
         if (at == std::string::npos)
             break;
     }
+    // The page's window object comes from its web process, whose word may arrive just
+    // before or after the browser reports the commit.
+    EXPECT_NE(out.find("bridge: window.tavi ready in " + page), std::string::npos) << out;
     EXPECT_EQ(out.find("norv-view-WARNING"), std::string::npos) << out;
     shell.signal(SIGTERM);
     EXPECT_EQ(shell.wait(), 0);

@@ -4,9 +4,6 @@
 // a private session bus).
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/scrnsaver.h>
-
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,6 +14,7 @@
 
 #include "tests/support/PrivateBus.h"
 #include "tests/support/Process.h"
+#include "tests/support/ScreenSaverState.h"
 #include "tests/support/XSession.h"
 
 namespace norv::test {
@@ -25,36 +23,6 @@ namespace {
 const std::string kFakes = FAKE_SERVICES_DIR;
 // A bus address nobody listens on: the program has no bus at all.
 constexpr const char* kNoBus = "unix:path=/nonexistent/norv-no-bus";
-
-// The X server as a user's screen shows it.
-class ScreenSaverState {
-public:
-    explicit ScreenSaverState(const std::string& display)
-        : display_(XOpenDisplay(display.c_str())), info_(XScreenSaverAllocInfo()) {}
-    ~ScreenSaverState() {
-        XFree(info_);
-        if (display_)
-            XCloseDisplay(display_);
-    }
-    ScreenSaverState(const ScreenSaverState&) = delete;
-    ScreenSaverState& operator=(const ScreenSaverState&) = delete;
-
-    bool query() {
-        return display_ && XScreenSaverQueryInfo(display_, DefaultRootWindow(display_), info_);
-    }
-    // Milliseconds since the last input (or reset).
-    unsigned long idle() { return query() ? info_->idle : 0; }
-    bool on() { return query() && info_->state == ScreenSaverOn; }
-    int timeout() {
-        int timeout = 0, interval = 0, blanking = 0, exposures = 0;
-        XGetScreenSaver(display_, &timeout, &interval, &blanking, &exposures);
-        return timeout;
-    }
-
-private:
-    Display* display_;
-    XScreenSaverInfo* info_;
-};
 
 // The probe program and its command FIFO.
 class DisplayProbe {
